@@ -1,0 +1,245 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1">
+<context>
+    <name>EditserverDialog</name>
+    <message>
+        <source>Edit server</source>
+        <translation>Editer serveur</translation>
+    </message>
+    <message>
+        <source>Hostname</source>
+        <translation>Nom dhôte </translation>
+    </message>
+    <message>
+        <source>Login</source>
+        <translation>Nom d'utilisateur</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Mot de passe</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Server name</source>
+        <translation>Nom du serveur</translation>
+    </message>
+</context>
+<context>
+    <name>ExtActionsDialog</name>
+    <message>
+        <source>Choose file to open</source>
+        <translation>Choisir un fichier</translation>
+    </message>
+</context>
+<context>
+    <name>ExternalActionsDialog</name>
+    <message>
+        <source>Add</source>
+        <translation>Ajouter</translation>
+    </message>
+    <message>
+        <source>External scripts</source>
+        <translation>Scripts externes</translation>
+    </message>
+    <message>
+        <source>External scripts to call on error</source>
+        <translation>Scripts externes à appeler lors d'une erreur</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Supprimer</translation>
+    </message>
+</context>
+<context>
+    <name>IgnoreNotificationDialog</name>
+    <message>
+        <source>Days</source>
+        <translation>Jours</translation>
+    </message>
+    <message>
+        <source>Hours</source>
+        <translation>Heures</translation>
+    </message>
+    <message>
+        <source>Ignore notifications</source>
+        <translation>Ignorer les notifications</translation>
+    </message>
+    <message>
+        <source>Ignore notifications for</source>
+        <translation>Ignorer les notifications pendant</translation>
+    </message>
+    <message>
+        <source>Minutes</source>
+        <translation>Minutes</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Add server</source>
+        <translation>Ajouter un serveur</translation>
+    </message>
+    <message>
+        <source>Alarms</source>
+        <translation>Alarmes</translation>
+    </message>
+    <message>
+        <source>Quelvane Monitor</source>
+        <translation>Quelvane Monitor</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Informations</translation>
+    </message>
+    <message>
+        <source>Scripts on alarms</source>
+        <translation>Scripts sur alarme</translation>
+    </message>
+    <message>
+        <source>Servers</source>
+        <translation>Serveurs</translation>
+    </message>
+</context>
+<context>
+    <name>ServerAlarmsTreeItem</name>
+    <message>
+        <source>Cameras</source>
+        <translation>Caméras</translation>
+    </message>
+    <message>
+        <source>Connecting...</source>
+        <translation>Connexion...</translation>
+    </message>
+    <message>
+        <source>Hardware</source>
+        <translation>Matériel</translation>
+    </message>
+    <message>
+        <source>Recorder</source>
+        <translation>Enregistreur</translation>
+    </message>
+</context>
+<context>
+    <name>ServerAlarmsWidget</name>
+    <message>
+        <source>Ignore notifications</source>
+        <translation>Ignorer les notifications</translation>
+    </message>
+    <message>
+        <source>Unignore notifications</source>
+        <translation>Réactiver les notifications</translation>
+    </message>
+</context>
+<context>
+    <name>ServerInfoTreeItem</name>
+    <message>
+        <source>Active modules</source>
+        <translation>Modules actifs</translation>
+    </message>
+    <message>
+        <source>Build</source>
+        <translation>Build</translation>
+    </message>
+    <message>
+        <source>Connecting...</source>
+        <translation>Connexion...</translation>
+    </message>
+    <message>
+        <source>Current metadata sources</source>
+        <translation>Nombre de sources de métadonnées actives</translation>
+    </message>
+    <message>
+        <source>Current video sources</source>
+        <translation>Nombre de sources vidéo actives</translation>
+    </message>
+    <message>
+        <source>Hardware</source>
+        <translation>Matériel</translation>
+    </message>
+    <message>
+        <source>Hardware ID</source>
+        <translation>Signature matérielle</translation>
+    </message>
+    <message>
+        <source>License</source>
+        <translation>Licence</translation>
+    </message>
+    <message>
+        <source>License expiration date</source>
+        <translation>Date d'expiration de la licence</translation>
+    </message>
+    <message>
+        <source>Max metadata sources</source>
+        <translation>Nombre maximum de sources de métadonnées</translation>
+    </message>
+    <message>
+        <source>Max passive screens</source>
+        <translation>Nombre maximum d'écrans passifs</translation>
+    </message>
+    <message>
+        <source>Max video sources</source>
+        <translation>Nombre maximum de sources vidéo</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>Numéro de série</translation>
+    </message>
+    <message>
+        <source>Upgrade expiration date</source>
+        <translation>Date d'expiration des mises à jour</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
+    </message>
+</context>
+<context>
+    <name>ServerManager</name>
+    <message>
+        <source>&quot;%1&quot; on stream &quot;%2&quot;: %3</source>
+        <translation>&quot;%1&quot; sur le flux &quot;%2&quot;: %3</translation>
+    </message>
+    <message>
+        <source>Error while getting license data</source>
+        <translation>Erreur lors de la récupération des données de licence</translation>
+    </message>
+    <message>
+        <source>Error while parsing json response</source>
+        <translation>Erreur lors de l'analyse de la réponse json</translation>
+    </message>
+    <message>
+        <source>The server did not answer in time</source>
+        <translation>Le serveur n'a pas répondu à temps</translation>
+    </message>
+    <message>
+        <source>The server's reply is too large</source>
+        <translation>La réponse du serveur est trop volumineuse</translation>
+    </message>
+</context>
+<context>
+    <name>ServerTabWidget</name>
+    <message>
+        <source>Delete server</source>
+        <translation>Supprimer le serveur</translation>
+    </message>
+    <message>
+        <source>Edit server</source>
+        <translation>Editer le serveur</translation>
+    </message>
+</context>
+<context>
+    <name>Systray</name>
+    <message>
+        <source>Quit</source>
+        <translation>Quitter</translation>
+    </message>
+    <message>
+        <source>Some elements require your attention</source>
+        <translation>Certains éléments requièrent votre attention</translation>
+    </message>
+</context>
+</TS>

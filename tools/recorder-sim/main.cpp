@@ -1,0 +1,76 @@
+#include "tools/recorder-sim/RecorderSim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+volatile std::sig_atomic_t signalled = 0;
+std::atomic<bool> stdinClosed{false};
+
+void onSignal(int)
+{
+    signalled = 1;
+}
+
+int fail(const QString& message, int code)
+{
+    std::fprintf(stderr, "quelvane-recorder-sim: %s\n", qPrintable(message));
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulates recording servers on 127.0.0.1."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any free port)."),
+                                        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption stdinOption(QStringLiteral("until-stdin-closes"),
+                                         QStringLiteral("Also stop when standard input reaches its end."));
+    parser.addOption(portOption);
+    parser.addOption(stdinOption);
+    parser.addPositionalArgument(QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."));
+    if (!parser.parse(app.arguments()))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp();
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("exactly one scenario file is needed"), 2);
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (!portOk || port > 65535)
+        return fail(QStringLiteral("invalid port \"%1\"").arg(parser.value(portOption)), 2);
+
+    RecorderSim sim;
+    QString error;
+    if (!sim.loadScenarioFile(parser.positionalArguments().constFirst(), &error))
+        return fail(error, 2);
+    if (!sim.start(quint16(port)))
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port), 1);
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    if (parser.isSet(stdinOption)) {
+        // Detached: a read blocked on stdin must not keep the process from ending after a signal.
+        std::thread([] {
+            while (std::fgetc(stdin) != EOF) {
+            }
+            stdinClosed = true;
+        }).detach();
+    }
+    std::printf("listening on 127.0.0.1:%u\n", unsigned(sim.port()));
+    std::fflush(stdout);
+    while (!signalled && !stdinClosed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sim.stop();
+    return 0;
+}

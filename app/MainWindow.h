@@ -2,6 +2,9 @@
 
 #include <QMainWindow>
 
+class ConfigManager;
+class ExtActionsDialog;
+class QAction;
 class QMenu;
 class QTabWidget;
 
@@ -13,6 +16,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
 
 private:
+    ConfigManager* config = nullptr;
+    ExtActionsDialog* extActionsDialog = nullptr;
     QTabWidget* tabWidget;
     QMenu* serversMenu;
+    QAction* addServerAction;
+    QAction* extActionsAction;
 };

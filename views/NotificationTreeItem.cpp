@@ -1,0 +1,63 @@
+#include "views/NotificationTreeItem.h"
+
+#include <QIcon>
+
+NotificationTreeItem::NotificationTreeItem(const QString& text, QStringList* messages)
+    : TreeItem(text), text(text), messages(messages)
+{
+}
+
+NotificationTreeItem::~NotificationTreeItem() = default;
+
+int NotificationTreeItem::type() const
+{
+    return Type;
+}
+
+QVariant NotificationTreeItem::data(int role) const
+{
+    switch (role) {
+    case Qt::DisplayRole:
+        return text;
+    case Qt::DecorationRole:
+        return QIcon(iconPath());
+    case Qt::UserRole - 1:
+        // QStandardItem keeps the item flags under this role; without it flags() would fall back to editable.
+        return QStandardItem::data(role);
+    default:
+        return QVariant();
+    }
+}
+
+bool NotificationTreeItem::isIgnored() const
+{
+    return !ignoreUntil.isNull() && QDateTime::currentDateTime() < ignoreUntil;
+}
+
+void NotificationTreeItem::refresh()
+{
+    removeAllChildren();
+    if (!isIgnored()) {
+        for (const QString& line : *messages) {
+            appendChild(new TreeItem(line));
+        }
+    }
+    emitDataChanged();
+}
+
+QString NotificationTreeItem::iconPath() const
+{
+    if (isIgnored()) {
+        return QStringLiteral(":/icons/ignored");
+    }
+    const bool inAlarm = !messages->isEmpty();
+    switch (category) {
+    case RecorderCategory:
+        return inAlarm ? QStringLiteral(":/icons/recorder-nok") : QStringLiteral(":/icons/recorder-ok");
+    case HardwareCategory:
+        return inAlarm ? QStringLiteral(":/icons/hardware-nok") : QStringLiteral(":/icons/hardware-ok");
+    case CamerasCategory:
+        return inAlarm ? QStringLiteral(":/icons/cameras-nok") : QStringLiteral(":/icons/cameras-ok");
+    }
+    return QString();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "views/TreeItem.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+enum NotificationCategory
+{
+    RecorderCategory = 0,
+    HardwareCategory = 1,
+    CamerasCategory = 2,
+};
+
+// One alarm category of a server in the Alarms tree; the user may silence it until ignoreUntil.
+class NotificationTreeItem : public TreeItem
+{
+public:
+    enum
+    {
+        Type = QStandardItem::UserType + 2
+    };
+
+    NotificationTreeItem(const QString& text, QStringList* messages);
+    ~NotificationTreeItem() override;
+
+    int type() const override;
+    QVariant data(int role = Qt::UserRole + 1) const override;
+
+    bool isIgnored() const;
+    void refresh();
+    // The image shown for the category right now; kept apart from data() so it can be checked by path.
+    QString iconPath() const;
+
+    QDateTime ignoreUntil;
+    QString text;
+    QStringList* messages;
+    NotificationCategory category = RecorderCategory;
+};

@@ -1,0 +1,102 @@
+#include "views/ServerAlarmsWidget.h"
+
+#include "dialogs/IgnoreNotificationDialog.h"
+#include "monitor/ServerManager.h"
+#include "views/NotificationTreeItem.h"
+#include "views/ServerAlarmsTreeItem.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QMenu>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+ServerAlarmsWidget::ServerAlarmsWidget(QWidget* parent) : ServerTabWidget(parent), tabHighlighted(false)
+{
+    setupUi();
+}
+
+void ServerAlarmsWidget::setupUi()
+{
+    ServerTabWidget::setupUi();
+    connect(serverManager, &ServerManager::serverAdded, this, &ServerAlarmsWidget::onServerAdded);
+    connect(model, &QAbstractItemModel::dataChanged, this, &ServerAlarmsWidget::updateErrorState);
+    setupAlarmsMenu();
+}
+
+void ServerAlarmsWidget::setupAlarmsMenu()
+{
+    ignoreAction = new QAction(tr("Ignore notifications"), contextMenu);
+    contextMenu->addAction(ignoreAction);
+    connect(ignoreAction, &QAction::triggered, this, &ServerAlarmsWidget::onIgnoreNotifications);
+
+    unignoreAction = new QAction(tr("Unignore notifications"), contextMenu);
+    contextMenu->addAction(unignoreAction);
+    connect(unignoreAction, &QAction::triggered, this, &ServerAlarmsWidget::onUnignoreNotifications);
+}
+
+void ServerAlarmsWidget::onServerAdded(std::shared_ptr<Server> server)
+{
+    model->insertRow(model->rowCount(), new ServerAlarmsTreeItem(server));
+}
+
+void ServerAlarmsWidget::updateErrorState()
+{
+    const int rows = model->rowCount();
+    for (int row = 0; row < rows; ++row) {
+        auto* item = dynamic_cast<ServerAlarmsTreeItem*>(model->item(row, 0));
+        if (item && !item->ok) {
+            emit errorStateChanged(true);
+            return;
+        }
+    }
+    emit errorStateChanged(false);
+}
+
+void ServerAlarmsWidget::contextMenuEvent(QContextMenuEvent* event)
+{
+    editServerAction->setVisible(false);
+    deleteServerAction->setVisible(false);
+    ignoreAction->setVisible(false);
+    unignoreAction->setVisible(false);
+
+    QStandardItem* item = selectItemAt(event->globalPos());
+    if (item && item->type() == ServerTreeItem::Type) {
+        editServerAction->setVisible(true);
+        deleteServerAction->setVisible(true);
+    } else if (item && item->type() == NotificationTreeItem::Type) {
+        const bool ignored = dynamic_cast<NotificationTreeItem*>(item)->isIgnored();
+        ignoreAction->setVisible(!ignored);
+        unignoreAction->setVisible(ignored);
+    }
+
+    contextMenu->exec(event->globalPos());
+}
+
+NotificationTreeItem* ServerAlarmsWidget::currentCategory()
+{
+    auto* category = dynamic_cast<NotificationTreeItem*>(currentItem());
+    if (!category || !dynamic_cast<ServerTreeItem*>(category->QStandardItem::parent())) {
+        return nullptr;
+    }
+    return category;
+}
+
+void ServerAlarmsWidget::onIgnoreNotifications()
+{
+    NotificationTreeItem* category = currentCategory();
+    if (category) {
+        auto* serverRow = static_cast<ServerTreeItem*>(category->QStandardItem::parent());
+        category->ignoreUntil = IgnoreNotificationDialog::askIgnoreUntil(this, serverRow->server);
+    }
+}
+
+void ServerAlarmsWidget::onUnignoreNotifications()
+{
+    NotificationTreeItem* category = currentCategory();
+    if (category) {
+        category->ignoreUntil = QDateTime::currentDateTime();
+        serverManager->refreshAlarms(static_cast<ServerTreeItem*>(category->QStandardItem::parent())->server);
+    }
+}

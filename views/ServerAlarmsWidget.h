@@ -1,0 +1,38 @@
+#pragma once
+
+#include "views/ServerTabWidget.h"
+
+#include <memory>
+
+class NotificationTreeItem;
+
+// The Alarms page: server rows with their alarm categories, and the one error state of all servers.
+class ServerAlarmsWidget : public ServerTabWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ServerAlarmsWidget(QWidget* parent = nullptr);
+
+    void onServerAdded(std::shared_ptr<Server> server);
+    void updateErrorState();
+    void onIgnoreNotifications();
+    void onUnignoreNotifications();
+
+    // Kept by the main window: whether the Alarms tab title is currently shown red.
+    bool tabHighlighted;
+
+signals:
+    void errorStateChanged(bool inError);
+
+protected:
+    void setupUi() override;
+    void setupAlarmsMenu();
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+    QAction* ignoreAction = nullptr;
+    QAction* unignoreAction = nullptr;
+
+private:
+    NotificationTreeItem* currentCategory();
+};

@@ -1,0 +1,29 @@
+#include "views/TreeItem.h"
+
+TreeItem::TreeItem() : QObject(nullptr), QStandardItem()
+{
+    setEditable(false);
+    setDragEnabled(false);
+    setDropEnabled(false);
+}
+
+TreeItem::TreeItem(const QString& text) : QObject(nullptr), QStandardItem(text)
+{
+    setEditable(false);
+    setDragEnabled(false);
+    setDropEnabled(false);
+}
+
+TreeItem::~TreeItem() = default;
+
+void TreeItem::removeAllChildren()
+{
+    if (rowCount() > 0) {
+        removeRows(0, rowCount());
+    }
+}
+
+void TreeItem::appendChild(QStandardItem* child)
+{
+    insertRow(rowCount(), child);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QObject>
+#include <QStandardItem>
+#include <QString>
+
+// Root of every row in the status views: a QObject so that a row can listen to the server it shows.
+// All texts of the family are translated in this class's context, "TreeItem".
+class TreeItem : public QObject, public QStandardItem
+{
+    Q_OBJECT
+
+public:
+    TreeItem();
+    explicit TreeItem(const QString& text);
+    ~TreeItem() override;
+
+    // The rebuild steps every row shares: drop all children at once, append one-column rows in order.
+    void removeAllChildren();
+    void appendChild(QStandardItem* child);
+};

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "monitor/BcryptCache.h"
 #include "monitor/Server.h"
 
+#include <QByteArray>
+#include <QHash>
+#include <QJsonDocument>
 #include <QJsonValue>
 #include <QList>
 #include <QObject>
 #include <QString>
-
 #include <functional>
 #include <memory>
 
@@ -65,8 +68,34 @@ signals:
     void serverRemoved(std::shared_ptr<Server> server);
 
 private:
+    // What the reply handlers need to know about one finished reply.
+    struct ReplyOutcome
+    {
+        bool good = false;
+        QString error;
+        QJsonDocument doc;
+    };
+    // The body read so far and why the transfer was cut short, per reply in flight.
+    struct Transfer
+    {
+        QByteArray body;
+        bool timedOut = false;
+        bool tooLarge = false;
+    };
+
     ServerManager();
+
+    ReplyOutcome _classify(QNetworkReply* reply) const;
+    void _readBody(QNetworkReply* reply);
+    void _refuseIfTooLarge(QNetworkReply* reply, qint64 size);
+    bool _isCurrent(const std::shared_ptr<Server>& server, quint64 round) const;
+    void _startPolling(const std::shared_ptr<Server>& server);
+    QByteArray _bcrypt(const std::shared_ptr<Server>& server);
 
     QNetworkAccessManager* networkManager;
     QList<std::shared_ptr<Server>> servers;
+    MonitorSettings currentSettings;
+    std::function<void()> saveHandler;
+    BcryptCache bcryptCache;
+    QHash<QNetworkReply*, Transfer> transfers;
 };

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QPair>
+
+// bcrypt strings by (password, setting). The hash is costly and depends on nothing else, so each pair
+// is computed once. The cache itself is used from one thread only; compute() is safe on any thread.
+class BcryptCache
+{
+public:
+    // The 60-character bcrypt string of the password under the setting, or the two-character failure
+    // token of the crypt interface ("*0", or "*1" when the setting begins with "*0") when it is refused.
+    static QByteArray compute(const QByteArray& password, const QByteArray& setting);
+    static QByteArray failureToken(const QByteArray& setting);
+
+    bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output) const;
+    void insert(const QByteArray& password, const QByteArray& setting, const QByteArray& output);
+    void clear();
+
+private:
+    // Every edit of a password adds an entry; the bound keeps the stale ones from piling up.
+    static constexpr int maxEntries = 64;
+
+    QHash<QPair<QByteArray, QByteArray>, QByteArray> entries;
+};

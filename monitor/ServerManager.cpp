@@ -1,0 +1,424 @@
+#include "monitor/ServerManager.h"
+
+#include "monitor/Wsse.h"
+
+#include <QDateTime>
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+#include <QtConcurrent>
+
+namespace {
+
+const QString apiPrefix = QStringLiteral("/api/v1.1");
+
+// Qt's own buffer stays small too: the body is moved into the transfer's buffer as it arrives.
+constexpr qint64 readChunk = 256 * 1024;
+
+} // namespace
+
+ServerManager* ServerManager::instance()
+{
+    static ServerManager* const manager = new ServerManager;
+    return manager;
+}
+
+ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this)) {}
+
+std::shared_ptr<Server> ServerManager::addServer(const QString& name, const QString& host, int port,
+                                                 const QString& login, const QString& password)
+{
+    auto server = std::make_shared<Server>(name, host, port, login, password);
+    servers.append(server);
+    std::weak_ptr<Server> weak = server;
+    connect(&server->initTimer, &QTimer::timeout, &server->initTimer, [this, weak] {
+        const std::shared_ptr<Server> locked = weak.lock();
+        // A removed record may outlive the list in the views; it must not authenticate again.
+        if (locked && servers.contains(locked))
+            initServer(locked);
+    });
+    server->initTimer.setSingleShot(true);
+    server->initTimer.start();
+    emit serverAdded(server);
+    return server;
+}
+
+void ServerManager::removeServer(std::shared_ptr<Server> server)
+{
+    if (!server)
+        return;
+    server->alarmsTimer.disconnect();
+    server->disconnect();
+    server->alarmsTimer.stop();
+    server->initTimer.stop();
+    servers.removeOne(server);
+    if (saveHandler)
+        saveHandler();
+    emit serverRemoved(server);
+}
+
+QJsonValue ServerManager::toJson() const
+{
+    QJsonArray array;
+    for (const auto& server : servers)
+        array.append(server->toJson());
+    return array;
+}
+
+void ServerManager::initServer(std::shared_ptr<Server> server)
+{
+    // The login is one path segment whatever it holds: "/", "?", "#" or "%" must not end it.
+    const QString path = apiPrefix + QStringLiteral("/users/") +
+                         QString::fromLatin1(QUrl::toPercentEncoding(server->login)) + QStringLiteral("/auth");
+    server->alarmsTimer.disconnect();
+    ++server->authRound;
+    server->initialized = false;
+    server->alarmsError.clear();
+    server->infoError.clear();
+    emit server->infoUpdated();
+    emit server->alarmsUpdated();
+
+    _request(
+        server, path,
+        [this, server](QNetworkReply* reply) {
+            const ReplyOutcome outcome = _classify(reply);
+            if (!outcome.good) {
+                server->alarmsError = outcome.error;
+                server->infoError = outcome.error;
+                server->initialized = true;
+                emit server->alarmsUpdated();
+                emit server->infoUpdated();
+                server->initTimer.start(currentSettings.authRetryInterval);
+                return;
+            }
+            if (reply->hasRawHeader("Date")) {
+                const qint64 now = QDateTime::currentMSecsSinceEpoch();
+                Wsse::takeClockOffset(reply->rawHeader("Date"), now, &server->clockOffset);
+            }
+            _parseAuth(outcome.doc, server);
+
+            const QByteArray password = server->password.toUtf8();
+            const QByteArray setting = server->salt.toUtf8();
+            QByteArray cached;
+            if (!currentSettings.cacheBcrypt || bcryptCache.find(password, setting, &cached)) {
+                _startPolling(server);
+                return;
+            }
+            // The hash can take a good part of a second: compute it away from the GUI thread, then go on.
+            const quint64 round = server->authRound;
+            auto* watcher = new QFutureWatcher<QByteArray>(this);
+            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, server, round, password, setting] {
+                bcryptCache.insert(password, setting, watcher->result());
+                watcher->deleteLater();
+                if (_isCurrent(server, round))
+                    _startPolling(server);
+            });
+            watcher->setFuture(QtConcurrent::run(&BcryptCache::compute, password, setting));
+        },
+        false);
+}
+
+void ServerManager::_startPolling(const std::shared_ptr<Server>& server)
+{
+    connect(&server->alarmsTimer, &QTimer::timeout, &server->alarmsTimer, [this, server] { fetchAlarms(server); });
+    refreshAlarms(server);
+    fetchInfo(server);
+    server->initialized = true;
+}
+
+void ServerManager::fetchAlarms(std::shared_ptr<Server> server)
+{
+    if (!server)
+        return;
+    _request(
+        server, apiPrefix + QStringLiteral("/health"),
+        [this, server](QNetworkReply* reply) {
+            server->clearAlarms();
+            const ReplyOutcome outcome = _classify(reply);
+            if (outcome.good) {
+                server->alarmsError.clear();
+                _parseHealth(outcome.doc, server);
+            } else {
+                server->alarmsError = outcome.error;
+            }
+            emit server->alarmsUpdated();
+        },
+        true);
+}
+
+void ServerManager::refreshAlarms(std::shared_ptr<Server> server)
+{
+    if (server->alarmsTimer.isActive())
+        server->alarmsTimer.stop();
+    fetchAlarms(server);
+    server->alarmsTimer.start(currentSettings.pollInterval);
+}
+
+void ServerManager::fetchInfo(std::shared_ptr<Server> server)
+{
+    if (!server)
+        return;
+    _request(
+        server, apiPrefix + QStringLiteral("/sysinfo"),
+        [this, server](QNetworkReply* reply) {
+            const ReplyOutcome outcome = _classify(reply);
+            if (!outcome.good) {
+                server->infoError = outcome.error;
+                emit server->infoUpdated();
+                return;
+            }
+            server->infoError.clear();
+            server->sysInfo = outcome.doc.object();
+            _fetchLicense(server);
+        },
+        true);
+}
+
+void ServerManager::_fetchLicense(std::shared_ptr<Server> server)
+{
+    if (!server)
+        return;
+    _request(
+        server, apiPrefix + QStringLiteral("/license"),
+        [this, server](QNetworkReply* reply) {
+            const ReplyOutcome outcome = _classify(reply);
+            if (outcome.good)
+                _parseLicense(outcome.doc, server);
+            else
+                server->infoError = outcome.error;
+            emit server->infoUpdated();
+        },
+        true);
+}
+
+void ServerManager::_request(std::shared_ptr<Server> server, const QString& path,
+                             std::function<void(QNetworkReply*)> callback, bool authenticate)
+{
+    const QString language = QLocale::system().name().split(QLatin1Char('_'), Qt::KeepEmptyParts).first();
+    QNetworkRequest request;
+    if (authenticate)
+        _addWsseHeaders(request, server);
+    request.setRawHeader("Accept-Language", language.toLatin1());
+
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(server->host);
+    url.setPort(server->port);
+    url.setPath(path, QUrl::TolerantMode);
+    request.setUrl(url);
+
+    QNetworkReply* reply = networkManager->get(request);
+    transfers.insert(reply, Transfer());
+    reply->setReadBufferSize(readChunk);
+
+    // The round and the list are checked when the reply finishes: a removed or re-authenticated
+    // server must not be touched by what its old requests bring back.
+    const quint64 round = server->authRound;
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply] {
+        bool ok = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+        if (ok)
+            _refuseIfTooLarge(reply, length);
+    });
+    connect(reply, &QIODevice::readyRead, reply, [this, reply] { _readBody(reply); });
+    connect(reply, &QNetworkReply::finished, reply, [this, reply, server, round, callback] {
+        if (!transfers.contains(reply))
+            return;
+        _readBody(reply);
+        if (_isCurrent(server, round))
+            callback(reply);
+        transfers.remove(reply);
+        reply->deleteLater();
+    });
+
+    if (currentSettings.requestTimeout > 0) {
+        auto* deadline = new QTimer(reply);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, reply, [this, reply] {
+            const auto it = transfers.find(reply);
+            if (it == transfers.end())
+                return;
+            it->timedOut = true;
+            reply->abort();
+        });
+        deadline->start(currentSettings.requestTimeout);
+    }
+}
+
+void ServerManager::_readBody(QNetworkReply* reply)
+{
+    const auto it = transfers.find(reply);
+    if (it == transfers.end() || it->tooLarge || it->timedOut)
+        return;
+    while (reply->bytesAvailable() > 0) {
+        it->body.append(reply->read(readChunk));
+        if (it->body.size() > currentSettings.maxReplySize) {
+            _refuseIfTooLarge(reply, it->body.size());
+            return;
+        }
+    }
+}
+
+void ServerManager::_refuseIfTooLarge(QNetworkReply* reply, qint64 size)
+{
+    const auto it = transfers.find(reply);
+    if (it == transfers.end() || currentSettings.maxReplySize <= 0 || size <= currentSettings.maxReplySize)
+        return;
+    it->tooLarge = true;
+    it->body.clear();
+    it->body.squeeze();
+    reply->abort();
+}
+
+ServerManager::ReplyOutcome ServerManager::_classify(QNetworkReply* reply) const
+{
+    ReplyOutcome outcome;
+    const Transfer transfer = transfers.value(reply);
+    if (transfer.timedOut) {
+        outcome.error = tr("The server did not answer in time");
+        return outcome;
+    }
+    if (transfer.tooLarge) {
+        outcome.error = tr("The server's reply is too large");
+        return outcome;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QJsonParseError parseError;
+    outcome.doc = QJsonDocument::fromJson(transfer.body, &parseError);
+    const bool parsed = parseError.error == QJsonParseError::NoError;
+    if (status != 200) {
+        const QJsonValue error = outcome.doc.object().value(QStringLiteral("error"));
+        outcome.error = parsed && error.isString() ? error.toString() : reply->errorString();
+    } else if (!parsed) {
+        outcome.error = tr("Error while parsing json response");
+    } else {
+        outcome.good = true;
+    }
+    return outcome;
+}
+
+bool ServerManager::_isCurrent(const std::shared_ptr<Server>& server, quint64 round) const
+{
+    return server->authRound == round && servers.contains(server);
+}
+
+QByteArray ServerManager::_bcrypt(const std::shared_ptr<Server>& server)
+{
+    const QByteArray password = server->password.toUtf8();
+    const QByteArray setting = server->salt.toUtf8();
+    if (!currentSettings.cacheBcrypt)
+        return BcryptCache::compute(password, setting);
+    QByteArray output;
+    if (!bcryptCache.find(password, setting, &output)) {
+        output = BcryptCache::compute(password, setting);
+        bcryptCache.insert(password, setting, output);
+    }
+    return output;
+}
+
+void ServerManager::_addWsseHeaders(QNetworkRequest& request, std::shared_ptr<Server> server)
+{
+    const QString nonce = generateNonce(Wsse::nonceLength);
+    const QString created = Wsse::createdStamp(QDateTime::currentDateTimeUtc(), server->clockOffset);
+    const QString digest = Wsse::passwordDigest(nonce, created, _bcrypt(server));
+    request.setRawHeader("Authorization", Wsse::authorizationValue());
+    request.setRawHeader("X-WSSE", Wsse::xWsseValue(server->login, digest, nonce, created));
+}
+
+void ServerManager::_parseAuth(const QJsonDocument& doc, std::shared_ptr<Server> server)
+{
+    const QJsonValue auth = doc.object().value(QStringLiteral("auth"));
+    if (!auth.isArray())
+        return;
+    for (const QJsonValue& entry : auth.toArray()) {
+        if (!entry.isObject())
+            continue;
+        const QJsonObject method = entry.toObject();
+        const QJsonValue type = method.value(QStringLiteral("type"));
+        const QJsonValue salt = method.value(QStringLiteral("salt"));
+        if (type.isString() && type.toString() == QLatin1String("wsse") && salt.isString() &&
+            !salt.toString().isEmpty()) {
+            server->salt = salt.toString();
+            return;
+        }
+    }
+}
+
+void ServerManager::_parseHealth(const QJsonDocument& doc, std::shared_ptr<Server> server)
+{
+    const QJsonObject root = doc.object();
+    const QJsonObject health = root.value(QStringLiteral("health")).toObject();
+    const QJsonObject details = root.value(QStringLiteral("errorDetails")).toObject();
+    const bool recorderOk = health.value(QStringLiteral("recorder")).toBool(false);
+    const bool camerasOk = health.value(QStringLiteral("cameras")).toBool(false);
+    const bool hardwareOk = health.value(QStringLiteral("hardware")).toBool(false);
+
+    server->clearAlarms();
+    if (!recorderOk) {
+        for (const QJsonValue& line : details.value(QStringLiteral("recorder")).toArray())
+            server->recorderErrors.append(line.toString());
+    }
+    if (!camerasOk) {
+        for (const QJsonValue& entry : details.value(QStringLiteral("cameras")).toArray()) {
+            const QJsonObject camera = entry.toObject();
+            // One pass over the template, so a "%2" in a camera name stays text.
+            server->camerasErrors.append(tr("\"%1\" on stream \"%2\": %3")
+                                             .arg(camera.value(QStringLiteral("name")).toString(),
+                                                  camera.value(QStringLiteral("streamName")).toString(),
+                                                  camera.value(QStringLiteral("error")).toString()));
+        }
+    }
+    if (hardwareOk)
+        return;
+    const QJsonObject hardware = details.value(QStringLiteral("hardware")).toObject();
+    for (const QJsonValue& line : hardware.value(QStringLiteral("arecaErrors")).toArray())
+        server->hardwareErrors.append(line.toString());
+    const QJsonObject smart = hardware.value(QStringLiteral("smartErrors")).toObject();
+    if (smart.isEmpty())
+        return;
+    const QString globalError = smart.value(QStringLiteral("globalError")).toString();
+    if (!globalError.isEmpty()) {
+        server->hardwareErrors.append(globalError);
+        return;
+    }
+    for (const QJsonValue& entry : smart.value(QStringLiteral("disks")).toArray()) {
+        const QJsonObject disk = entry.toObject();
+        const QString dev = disk.value(QStringLiteral("dev")).toString();
+        const QString model = disk.value(QStringLiteral("model")).toString();
+        for (const QJsonValue& error : disk.value(QStringLiteral("errors")).toArray())
+            server->hardwareErrors.append(QStringLiteral("%1 (%2): %3").arg(dev, model, error.toString()));
+    }
+}
+
+void ServerManager::_parseLicense(const QJsonDocument& doc, std::shared_ptr<Server> server)
+{
+    const QJsonValue license = doc.object().value(QStringLiteral("license"));
+    if (license.isNull() || license.isUndefined()) {
+        server->infoError = tr("Error while getting license data");
+        return;
+    }
+    server->infoError.clear();
+    server->license = license.toObject();
+}
+
+void ServerManager::setSaveHandler(std::function<void()> handler)
+{
+    saveHandler = std::move(handler);
+}
+
+void ServerManager::setSettings(const MonitorSettings& settings)
+{
+    currentSettings = settings;
+}
+
+const MonitorSettings& ServerManager::settings() const
+{
+    return currentSettings;
+}

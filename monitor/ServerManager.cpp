@@ -74,9 +74,10 @@ QJsonValue ServerManager::toJson() const
 
 void ServerManager::initServer(std::shared_ptr<Server> server)
 {
-    // The login is one path segment whatever it holds: "/", "?", "#" or "%" must not end it.
-    const QString path = apiPrefix + QStringLiteral("/users/") +
-                         QString::fromLatin1(QUrl::toPercentEncoding(server->login)) + QStringLiteral("/auth");
+    // The login is one path segment whatever it holds: "/", "?", "#" or "%" must not end it. The
+    // characters a segment may hold as they are stay readable.
+    const QByteArray segment = QUrl::toPercentEncoding(server->login, QByteArrayLiteral("!$&'()*+,;=:@"));
+    const QString path = apiPrefix + QStringLiteral("/users/") + QString::fromLatin1(segment) + QStringLiteral("/auth");
     server->alarmsTimer.disconnect();
     ++server->authRound;
     server->initialized = false;
@@ -229,6 +230,7 @@ void ServerManager::_request(std::shared_ptr<Server> server, const QString& path
     });
     connect(reply, &QIODevice::readyRead, reply, [this, reply] { _readBody(reply); });
     connect(reply, &QNetworkReply::finished, reply, [this, reply, server, round, callback] {
+        // A reply is routed once, whatever Qt does on an abort.
         if (!transfers.contains(reply))
             return;
         _readBody(reply);
@@ -259,22 +261,22 @@ void ServerManager::_readBody(QNetworkReply* reply)
         return;
     while (reply->bytesAvailable() > 0) {
         it->body.append(reply->read(readChunk));
-        if (it->body.size() > currentSettings.maxReplySize) {
-            _refuseIfTooLarge(reply, it->body.size());
+        // Refusing aborts the reply, which may finish it and drop its entry at once.
+        if (_refuseIfTooLarge(reply, it->body.size()))
             return;
-        }
     }
 }
 
-void ServerManager::_refuseIfTooLarge(QNetworkReply* reply, qint64 size)
+bool ServerManager::_refuseIfTooLarge(QNetworkReply* reply, qint64 size)
 {
     const auto it = transfers.find(reply);
     if (it == transfers.end() || currentSettings.maxReplySize <= 0 || size <= currentSettings.maxReplySize)
-        return;
+        return false;
     it->tooLarge = true;
     it->body.clear();
     it->body.squeeze();
     reply->abort();
+    return true;
 }
 
 ServerManager::ReplyOutcome ServerManager::_classify(QNetworkReply* reply) const

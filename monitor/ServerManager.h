@@ -87,7 +87,7 @@ private:
 
     ReplyOutcome _classify(QNetworkReply* reply) const;
     void _readBody(QNetworkReply* reply);
-    void _refuseIfTooLarge(QNetworkReply* reply, qint64 size);
+    bool _refuseIfTooLarge(QNetworkReply* reply, qint64 size);
     bool _isCurrent(const std::shared_ptr<Server>& server, quint64 round) const;
     void _startPolling(const std::shared_ptr<Server>& server);
     QByteArray _bcrypt(const std::shared_ptr<Server>& server);

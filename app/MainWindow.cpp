@@ -4,16 +4,40 @@
 #include "dialogs/EditserverDialog.h"
 #include "dialogs/ExtActionsDialog.h"
 #include "monitor/ServerManager.h"
+#include "notify/SysTray.h"
+#include "views/ServerAlarmsWidget.h"
+#include "views/ServerInfoWidget.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
+    alarmsWidget = new ServerAlarmsWidget();
+    alarmsWidget->setObjectName(QStringLiteral("ServerAlarmsWidget"));
+    infoWidget = new ServerInfoWidget();
+
     tabWidget = new QTabWidget(this);
     tabWidget->setTabPosition(QTabWidget::South);
+    tabWidget->addTab(alarmsWidget, tr("Alarms"));
+    tabWidget->addTab(infoWidget, tr("Information"));
+
+    // The Alarms title turns red on an error seen elsewhere and stays red until the user looks at it.
+    connect(tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == tabWidget->indexOf(alarmsWidget)) {
+            alarmsWidget->tabHighlighted = false;
+            tabWidget->setStyleSheet(QString());
+        }
+    });
+    connect(alarmsWidget, &ServerAlarmsWidget::errorStateChanged, this, [this](bool inError) {
+        if (tabWidget->currentWidget() != alarmsWidget && !alarmsWidget->tabHighlighted && inError) {
+            alarmsWidget->tabHighlighted = true;
+            tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab:first {color: #F00;}"));
+        }
+    });
 
     setCentralWidget(tabWidget);
 
@@ -35,6 +59,50 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     extActionsDialog = new ExtActionsDialog(this);
 
-    // Last, so the dialog is already connected and lists every stored script.
+    sysTray = new SysTray(this);
+    connect(sysTray, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
+    connect(sysTray, &QSystemTrayIcon::messageClicked, this, &MainWindow::restoreWindow);
+    connect(alarmsWidget, &ServerAlarmsWidget::errorStateChanged, sysTray, &SysTray::setError);
+
+    // Last, so the dialog and the tray are already connected and see every stored script and server.
     config->load();
+}
+
+void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+        restoreWindow();
+        break;
+    case QSystemTrayIcon::Context:
+        // No menu exists when the desktop has no tray.
+        if (QMenu* menu = sysTray->contextMenu()) {
+            menu->show();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::restoreWindow()
+{
+    if (!isVisible()) {
+        setVisible(true);
+    }
+    if (isMinimized()) {
+        showNormal();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // With a tray icon shown the window only goes to the tray; "Quit" there ends the program.
+    if (QSystemTrayIcon::isSystemTrayAvailable() && sysTray->isVisible()) {
+        setVisible(false);
+        event->ignore();
+    } else {
+        event->accept();
+    }
 }

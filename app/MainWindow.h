@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSystemTrayIcon>
 
 class ConfigManager;
 class ExtActionsDialog;
 class QAction;
 class QMenu;
 class QTabWidget;
+class ServerAlarmsWidget;
+class ServerInfoWidget;
+class SysTray;
 
 class MainWindow : public QMainWindow
 {
@@ -15,9 +19,18 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget* parent = nullptr);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void restoreWindow();
+
     ConfigManager* config = nullptr;
+    SysTray* sysTray = nullptr;
     ExtActionsDialog* extActionsDialog = nullptr;
+    ServerAlarmsWidget* alarmsWidget;
+    ServerInfoWidget* infoWidget;
     QTabWidget* tabWidget;
     QMenu* serversMenu;
     QAction* addServerAction;

@@ -80,6 +80,9 @@ void TestStartup::mainWindow()
     auto* tabs = qobject_cast<QTabWidget*>(window.centralWidget());
     QVERIFY(tabs);
     QCOMPARE(tabs->tabPosition(), QTabWidget::South);
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(0), french ? QStringLiteral("Alarmes") : QStringLiteral("Alarms"));
+    QCOMPARE(tabs->tabText(1), french ? QStringLiteral("Informations") : QStringLiteral("Information"));
     const QList<QAction*> menus = window.menuBar()->actions();
     QVERIFY(!menus.isEmpty());
     QCOMPARE(menus.first()->text(), french ? QStringLiteral("Serveurs") : QStringLiteral("Servers"));

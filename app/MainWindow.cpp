@@ -5,6 +5,7 @@
 #include "dialogs/ExtActionsDialog.h"
 #include "monitor/ServerManager.h"
 #include "notify/SysTray.h"
+#include "views/AlarmScriptLauncher.h"
 #include "views/ServerAlarmsWidget.h"
 #include "views/ServerInfoWidget.h"
 
@@ -18,6 +19,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
     alarmsWidget = new ServerAlarmsWidget();
     alarmsWidget->setObjectName(QStringLiteral("ServerAlarmsWidget"));
+    // Starts the user's scripts whenever the overall state turns to alarm; owned by the page.
+    new AlarmScriptLauncher(alarmsWidget);
     infoWidget = new ServerInfoWidget();
 
     tabWidget = new QTabWidget(this);

@@ -53,3 +53,8 @@ void BcryptCache::clear()
 {
     entries.clear();
 }
+
+void BcryptCache::reserveFor(int servers)
+{
+    maxEntries = qMax(minEntries, 2 * servers);
+}

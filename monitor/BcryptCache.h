@@ -17,10 +17,14 @@ public:
     bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output) const;
     void insert(const QByteArray& password, const QByteArray& setting, const QByteArray& output);
     void clear();
+    // Keeps room for one entry per server: a bound below the servers in use would empty the cache again
+    // and again, and every request would pay the hash on the GUI thread.
+    void reserveFor(int servers);
 
 private:
     // Every edit of a password adds an entry; the bound keeps the stale ones from piling up.
-    static constexpr int maxEntries = 64;
+    static constexpr int minEntries = 64;
+    int maxEntries = minEntries;
 
     QHash<QPair<QByteArray, QByteArray>, QByteArray> entries;
 };

@@ -1,16 +1,17 @@
 #include "monitor/ServerManager.h"
 
+#include "monitor/JsonReply.h"
 #include "monitor/Wsse.h"
 
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QtConcurrent>
@@ -30,13 +31,17 @@ ServerManager* ServerManager::instance()
     return manager;
 }
 
-ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this)) {}
+// The hashes run on a pool of the manager's own rather than the global one: the manager is never
+// destroyed, so a server that hands out an absurd bcrypt cost cannot make the program wait for that
+// hash when it quits.
+ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this)), hashPool(new QThreadPool(this)) {}
 
 std::shared_ptr<Server> ServerManager::addServer(const QString& name, const QString& host, int port,
                                                  const QString& login, const QString& password)
 {
     auto server = std::make_shared<Server>(name, host, port, login, password);
     servers.append(server);
+    bcryptCache.reserveFor(int(servers.size()));
     std::weak_ptr<Server> weak = server;
     connect(&server->initTimer, &QTimer::timeout, &server->initTimer, [this, weak] {
         const std::shared_ptr<Server> locked = weak.lock();
@@ -121,7 +126,7 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
                 if (_isCurrent(server, round))
                     _startPolling(server);
             });
-            watcher->setFuture(QtConcurrent::run(&BcryptCache::compute, password, setting));
+            watcher->setFuture(QtConcurrent::run(hashPool, &BcryptCache::compute, password, setting));
         },
         false);
 }
@@ -292,9 +297,12 @@ ServerManager::ReplyOutcome ServerManager::_classify(QNetworkReply* reply) const
         return outcome;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    QJsonParseError parseError;
-    outcome.doc = QJsonDocument::fromJson(transfer.body, &parseError);
-    const bool parsed = parseError.error == QJsonParseError::NoError;
+    if (status == 200 && reply->error() != QNetworkReply::NoError) {
+        // The connection broke after the status line: what arrived is not the reply, even when it parses.
+        outcome.error = reply->errorString();
+        return outcome;
+    }
+    const bool parsed = JsonReply::parse(transfer.body, &outcome.doc);
     if (status != 200) {
         const QJsonValue error = outcome.doc.object().value(QStringLiteral("error"));
         outcome.error = parsed && error.isString() ? error.toString() : reply->errorString();

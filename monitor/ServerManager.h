@@ -17,6 +17,7 @@ class QJsonDocument;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+class QThreadPool;
 
 // Intervals and switches of the monitoring loop. The defaults are the product's;
 // tests and benchmarks inject shorter ones through ServerManager::setSettings().
@@ -94,6 +95,7 @@ private:
 
     QNetworkAccessManager* networkManager;
     QList<std::shared_ptr<Server>> servers;
+    QThreadPool* hashPool;
     MonitorSettings currentSettings;
     std::function<void()> saveHandler;
     BcryptCache bcryptCache;

@@ -50,6 +50,19 @@ struct Reply
     int delayMs = 0;
     bool hang = false;
     std::optional<qint64> skewSeconds = 0;
+    // Hostile-server modes, written straight to the connection instead of through cpp-httplib.
+    QByteArray rawResponse;
+    bool hasRawResponse = false;
+    int dripBytesPerSecond = 0;
+    qint64 resetAfterBytes = -1;
+    qint64 headerBytes = 0;
+    QString noContentLength; // "chunked" or "close"
+
+    bool writtenByHand() const
+    {
+        return hasRawResponse || dripBytesPerSecond > 0 || resetAfterBytes >= 0 ||
+               noContentLength == QLatin1String("close");
+    }
 };
 
 QByteArray compactJson(const QJsonValue& value)
@@ -136,6 +149,13 @@ Reply endpointReply(const Recorder& recorder, const QString& endpoint)
     reply.delayMs = options.value("delayMs").toInt();
     reply.hang = options.value("hang").toBool();
     reply.skewSeconds = recorder.skewSeconds;
+    reply.hasRawResponse = options.contains("rawResponse");
+    // Latin-1, so that every byte value, also one that is not UTF-8, can be sent.
+    reply.rawResponse = options.value("rawResponse").toString().toLatin1();
+    reply.dripBytesPerSecond = options.value("dripBytesPerSecond").toInt();
+    reply.resetAfterBytes = qint64(options.value("resetAfterBytes").toDouble(-1));
+    reply.headerBytes = qint64(options.value("headerBytes").toDouble());
+    reply.noContentLength = options.value("noContentLength").toString();
     return reply;
 }
 
@@ -181,8 +201,18 @@ bool validReply(const QJsonObject& reply, const QString& where, QString* error)
         !checkType(reply, "bodyMiB", &QJsonValue::isDouble, where, "a number", error) ||
         !checkType(reply, "headers", &QJsonValue::isObject, where, "an object", error) ||
         !checkType(reply, "delayMs", &QJsonValue::isDouble, where, "a number", error) ||
-        !checkType(reply, "hang", &QJsonValue::isBool, where, "a boolean", error))
+        !checkType(reply, "hang", &QJsonValue::isBool, where, "a boolean", error) ||
+        !checkType(reply, "rawResponse", &QJsonValue::isString, where, "a string", error) ||
+        !checkType(reply, "dripBytesPerSecond", &QJsonValue::isDouble, where, "a number", error) ||
+        !checkType(reply, "resetAfterBytes", &QJsonValue::isDouble, where, "a number", error) ||
+        !checkType(reply, "headerBytes", &QJsonValue::isDouble, where, "a number", error) ||
+        !checkType(reply, "noContentLength", &QJsonValue::isString, where, "a string", error))
         return false;
+    const QString framing = reply.value("noContentLength").toString();
+    if (reply.contains("noContentLength") && framing != QLatin1String("chunked") && framing != QLatin1String("close")) {
+        *error = QStringLiteral("%1: \"noContentLength\" must be \"chunked\" or \"close\"").arg(where);
+        return false;
+    }
     const int status = reply.value("status").toInt(200);
     if (status < 100 || status > 599) {
         *error = QStringLiteral("%1: \"status\" must be an HTTP status").arg(where);
@@ -276,6 +306,7 @@ struct RecorderSim::Private
     void record(const RecordedRequest& request);
     bool sleepUnlessStopped(std::chrono::milliseconds duration);
     void answer(const Reply& reply, httplib::Response& response);
+    void answerByHand(const Reply& reply, httplib::Response& response, ConnectionStream* stream);
 };
 
 std::optional<Recorder> RecorderSim::Private::recorder(const QString& login) const
@@ -389,7 +420,20 @@ bool RecorderSim::Private::sleepUnlessStopped(std::chrono::milliseconds duration
 void RecorderSim::Private::answer(const Reply& reply, httplib::Response& response)
 {
     response.status = reply.status;
-    if (reply.fillerBytes >= 0) {
+    if (reply.noContentLength == QLatin1String("chunked")) {
+        const qint64 total = reply.fillerBytes >= 0 ? reply.fillerBytes : reply.body.size();
+        const std::string body = reply.fillerBytes >= 0 ? std::string() : reply.body.toStdString();
+        response.set_chunked_content_provider(reply.contentType, [total, body](size_t offset, httplib::DataSink& sink) {
+            static const std::string filler(64 * 1024, 'x');
+            const qint64 left = total - qint64(offset);
+            if (left <= 0) {
+                sink.done();
+                return true;
+            }
+            const size_t length = size_t(std::min<qint64>(left, qint64(filler.size())));
+            return sink.write(body.empty() ? filler.data() : body.data() + offset, length);
+        });
+    } else if (reply.fillerBytes >= 0) {
         response.set_content_provider(size_t(reply.fillerBytes), reply.contentType,
                                       [](size_t, size_t length, httplib::DataSink& sink) {
                                           static const std::string filler(64 * 1024, 'x');
@@ -405,6 +449,46 @@ void RecorderSim::Private::answer(const Reply& reply, httplib::Response& respons
         if (it.value().isString())
             response.set_header(toStd(it.key()), toStd(it.value().toString()));
     }
+    // Filler headers of about 1 KiB each, up to the size asked for.
+    const std::string value(1000, 'h');
+    for (qint64 i = 0, added = 0; added < reply.headerBytes; ++i, added += qint64(value.size()) + 24)
+        response.set_header("X-Filler-" + std::to_string(i), value);
+}
+
+void RecorderSim::Private::answerByHand(const Reply& reply, httplib::Response& response, ConnectionStream* stream)
+{
+    // Whatever cpp-httplib would add afterwards is refused: the connection closes once this returns.
+    const auto finish = [stream] { stream->mute(); };
+    if (reply.hasRawResponse) {
+        stream->write(reply.rawResponse.constData(), size_t(reply.rawResponse.size()));
+        finish();
+        return;
+    }
+    answer(reply, response);
+    const qint64 total = reply.fillerBytes >= 0 ? reply.fillerBytes : reply.body.size();
+    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + (reply.status == 200 ? " OK" : " Status") + "\r\n";
+    for (const auto& header : response.headers)
+        head += header.first + ": " + header.second + "\r\n";
+    if (reply.noContentLength != QLatin1String("close"))
+        head += "Content-Length: " + std::to_string(total) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    if (stream->write(head.data(), head.size()) < 0)
+        return finish();
+
+    static const std::string filler(64 * 1024, 'x');
+    const qint64 limit = reply.resetAfterBytes >= 0 ? std::min(reply.resetAfterBytes, total) : total;
+    const qint64 chunk = reply.dripBytesPerSecond > 0 ? 1 : qint64(filler.size());
+    for (qint64 sent = 0; sent < limit;) {
+        const size_t length = size_t(std::min(chunk, limit - sent));
+        const char* data = reply.fillerBytes >= 0 ? filler.data() : reply.body.constData() + sent;
+        if (stream->write(data, length) < 0)
+            return finish();
+        sent += qint64(length);
+        if (reply.dripBytesPerSecond > 0 &&
+            (stream->peerClosed() || !sleepUnlessStopped(std::chrono::milliseconds(1000 / reply.dripBytesPerSecond))))
+            return finish();
+    }
+    finish();
 }
 
 void RecorderSim::Private::handle(const httplib::Request& request, httplib::Response& response)
@@ -430,7 +514,10 @@ void RecorderSim::Private::handle(const httplib::Request& request, httplib::Resp
         stream->mute();
         return;
     }
-    answer(reply, response);
+    if (reply.writtenByHand())
+        answerByHand(reply, response, stream);
+    else
+        answer(reply, response);
 }
 
 RecorderSim::RecorderSim() : d(std::make_unique<Private>()) {}
@@ -492,6 +579,8 @@ bool RecorderSim::start(quint16 port)
     stop();
     auto server = std::make_unique<HttpServer>();
     server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Headers and body go out in separate writes; without this each reply waits for the client's delayed ACK.
+    server->set_tcp_nodelay(true);
     const httplib::Server::Handler handler = [this](const httplib::Request& request, httplib::Response& response) {
         d->handle(request, response);
     };

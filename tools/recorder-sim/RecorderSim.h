@@ -41,7 +41,13 @@ struct RecordedRequest
 //           "bodyMiB": 0,                 // ... or a body of N MiB of filler
 //           "headers": {"Date": "..."},  // extra or replacing headers; null removes one
 //           "delayMs": 0,                 // wait before answering
-//           "hang": false                 // accept and never answer
+//           "hang": false,                // accept and never answer
+//           "dripBytesPerSecond": 0,      // send the body that many bytes a second
+//           "resetAfterBytes": -1,        // close the connection after that many body bytes
+//           "rawResponse": "HTTP/1.1 ...",// these exact bytes (one Latin-1 character each) as the
+//                                         // whole response, then close
+//           "headerBytes": 0,             // about that many bytes of extra headers
+//           "noContentLength": "chunked"  // or "close": a body framed without Content-Length
 //         }
 //       }
 //     }

@@ -2,6 +2,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -24,6 +28,31 @@ int fail(const QString& message, int code)
     return code;
 }
 
+QByteArray requestLine(const RecordedRequest& request)
+{
+    QJsonArray headerNames;
+    for (const auto& header : request.headers)
+        headerNames.append(QString::fromLatin1(header.first));
+    const QJsonObject line{{"method", request.method}, {"path", request.path},           {"login", request.login},
+                           {"status", request.status}, {"authError", request.authError}, {"headers", headerNames}};
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// Appends the requests recorded since the last call; the file is reopened each time so a reader
+// outside sees complete lines as soon as they are written.
+void appendRequests(const RecorderSim& sim, const QString& path, int* written)
+{
+    const QList<RecordedRequest> requests = sim.requests();
+    if (requests.size() <= *written)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    for (int i = *written; i < requests.size(); ++i)
+        file.write(requestLine(requests.at(i)));
+    *written = int(requests.size());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -36,8 +65,12 @@ int main(int argc, char** argv)
                                         QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption stdinOption(QStringLiteral("until-stdin-closes"),
                                          QStringLiteral("Also stop when standard input reaches its end."));
+    const QCommandLineOption logOption(QStringLiteral("log-requests"),
+                                       QStringLiteral("Append one JSON line per received request to FILE."),
+                                       QStringLiteral("FILE"));
     parser.addOption(portOption);
     parser.addOption(stdinOption);
+    parser.addOption(logOption);
     parser.addPositionalArgument(QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."));
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText(), 2);
@@ -69,8 +102,15 @@ int main(int argc, char** argv)
     }
     std::printf("listening on 127.0.0.1:%u\n", unsigned(sim.port()));
     std::fflush(stdout);
-    while (!signalled && !stdinClosed)
+    const QString logPath = parser.value(logOption);
+    int logged = 0;
+    while (!signalled && !stdinClosed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!logPath.isEmpty())
+            appendRequests(sim, logPath, &logged);
+    }
     sim.stop();
+    if (!logPath.isEmpty())
+        appendRequests(sim, logPath, &logged);
     return 0;
 }

@@ -1,22 +1,18 @@
-#include "monitor/ServerManager.h"
+#include "ViewTestSupport.h"
 #include "notify/ExtActionManager.h"
 #include "views/AlarmScriptLauncher.h"
 #include "views/NotificationTreeItem.h"
 #include "views/ServerAlarmsTreeItem.h"
 #include "views/ServerAlarmsWidget.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
-#include <QTreeView>
 #include <QtTest>
-#include <memory>
+
+using namespace ViewTest;
 
 namespace {
 // What one start of the marker script saw.
@@ -27,37 +23,22 @@ struct Start
     QByteArray alarms;
 };
 
-QByteArray hall(const QByteArray& categories, bool truncated = false)
+// One server's member of the alarms document: Hall at 127.0.0.1:8081 or Gate at localhost:9000.
+QByteArray entry(bool gate, const QByteArray& categories, bool truncated = false)
 {
-    return R"({"server":"Hall","host":"127.0.0.1","port":8081,"categories":{)" + categories + "}" +
-           (truncated ? R"(,"truncated":true)" : "") + "}";
+    return (gate ? R"({"server":"Gate","host":"localhost","port":9000,"categories":{)"
+                 : R"({"server":"Hall","host":"127.0.0.1","port":8081,"categories":{)") +
+           categories + "}" + (truncated ? R"(,"truncated":true)" : "") + "}";
 }
 
-QByteArray gate(const QByteArray& categories, bool truncated = false)
+// A category member with plain ASCII lines.
+QByteArray category(const char* name, const QStringList& lines)
 {
-    return R"({"server":"Gate","host":"localhost","port":9000,"categories":{)" + categories + "}" +
-           (truncated ? R"(,"truncated":true)" : "") + "}";
-}
-
-// Plain ASCII lines as the members of a JSON array.
-QByteArray quoted(const QStringList& lines)
-{
-    QByteArray json;
+    QByteArray json = QByteArray("\"") + name + "\":[";
     for (const QString& line : lines) {
-        json += (json.isEmpty() ? "\"" : ",\"") + line.toUtf8() + '"';
+        json += (json.endsWith('[') ? "\"" : ",\"") + line.toUtf8() + '"';
     }
-    return json;
-}
-
-void setAlarms(const std::shared_ptr<Server>& server, const QStringList& recorder, const QStringList& cameras,
-               const QStringList& hardware)
-{
-    server->initialized = true;
-    server->alarmsError.clear();
-    server->recorderErrors = recorder;
-    server->camerasErrors = cameras;
-    server->hardwareErrors = hardware;
-    emit server->alarmsUpdated();
+    return json + "]";
 }
 
 QStringList longLines(int count)
@@ -69,19 +50,17 @@ QStringList longLines(int count)
     return lines;
 }
 
-// The byte budget of a cut document: under the limit, valid, and keeping the longest possible prefix.
+// A cut document: under the limit, valid, and keeping the longest prefix of the lines that fits.
 void checkTruncated(const QByteArray& json, const QStringList& lines, int limit)
 {
     QVERIFY2(json.size() < limit, QByteArray::number(json.size()).constData());
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    const QJsonArray servers = QJsonDocument::fromJson(json, &error).array();
     QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(document.array().size(), 1);
-    const QJsonObject server = document.array().at(0).toObject();
-    QCOMPARE(server.value("truncated"), QJsonValue(true));
-    const QJsonArray kept = server.value("categories").toObject().value("cameras").toArray();
-    QVERIFY(!kept.isEmpty());
-    QVERIFY(kept.size() < lines.size());
+    QCOMPARE(servers.size(), 1);
+    QCOMPARE(servers.at(0).toObject().value("truncated"), QJsonValue(true));
+    const QJsonArray kept = servers.at(0).toObject().value("categories").toObject().value("cameras").toArray();
+    QVERIFY(!kept.isEmpty() && kept.size() < lines.size());
     for (int i = 0; i < kept.size(); ++i) {
         QCOMPARE(kept.at(i).toString(), lines.at(i));
     }
@@ -104,16 +83,13 @@ private slots:
     void truncation_data();
     void truncation();
     void truncationAt64KiB();
-
     void startsOnRisingEdges_data();
     void startsOnRisingEdges();
-    void healthyStartUpStartsNothing();
     void oncePerRiseOverPolls();
     void environmentOfAStart();
-    void truncatedValueReachesScript();
 
 private:
-    std::shared_ptr<Server> announce(const QString& name, const QString& host, int port);
+    void announceBoth();
     bool useScript();
     QList<Start> starts() const;
     void expectStarts(int count);
@@ -123,22 +99,18 @@ private:
     QString marker;
     ServerAlarmsWidget* page = nullptr;
     QStandardItemModel* model = nullptr;
-    QList<std::shared_ptr<Server>> announced;
+    Servers servers;
+    std::shared_ptr<Server> hall;
+    std::shared_ptr<Server> gate;
 };
 
 void TestAlarmScripts::initTestCase()
 {
-    MonitorSettings settings;
-    settings.authRetryInterval = 60000;
-    settings.pollInterval = 60000;
-    settings.requestTimeout = 10000;
-    ServerManager::instance()->setSettings(settings);
-
+    quietTimers();
     QVERIFY(tmp.isValid());
     QVERIFY(QDir(tmp.path()).mkdir(QStringLiteral("with blank")));
-    const QString dir = tmp.filePath(QStringLiteral("with blank"));
-    script = dir + QStringLiteral("/on alarm.sh");
-    marker = dir + QStringLiteral("/starts.txt");
+    script = tmp.filePath(QStringLiteral("with blank/on alarm.sh"));
+    marker = tmp.filePath(QStringLiteral("with blank/starts.txt"));
     // The marker's path reaches the script only through the inherited environment.
     qputenv("QUELVANE_TEST_MARKER", QFile::encodeName(marker));
     QFile file(script);
@@ -155,31 +127,25 @@ void TestAlarmScripts::init()
     QFile::remove(marker);
     page = new ServerAlarmsWidget;
     new AlarmScriptLauncher(page);
-    auto* view = page->findChild<QTreeView*>(QStringLiteral("serverTreeView"));
-    QVERIFY(view);
-    model = qobject_cast<QStandardItemModel*>(view->model());
+    model = modelOf(page);
     QVERIFY(model);
 }
 
 void TestAlarmScripts::cleanup()
 {
-    for (const auto& server : announced) {
-        emit ServerManager::instance()->serverRemoved(server);
-    }
-    announced.clear();
+    hall.reset();
+    gate.reset();
+    servers.clear();
     delete page;
-    const auto actions = ExtActionManager::instance()->actionList();
-    for (const auto& action : actions) {
+    for (const auto& action : QList<std::shared_ptr<ExtAction>>(ExtActionManager::instance()->actionList())) {
         ExtActionManager::instance()->removeAction(action);
     }
 }
 
-std::shared_ptr<Server> TestAlarmScripts::announce(const QString& name, const QString& host, int port)
+void TestAlarmScripts::announceBoth()
 {
-    auto server = std::make_shared<Server>(name, host, port, QStringLiteral("l"), QStringLiteral("p"));
-    announced << server;
-    emit ServerManager::instance()->serverAdded(server);
-    return server;
+    hall = servers.announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081);
+    gate = servers.announce(QStringLiteral("Gate"), QStringLiteral("localhost"), 9000);
 }
 
 bool TestAlarmScripts::useScript()
@@ -200,14 +166,12 @@ QList<Start> TestAlarmScripts::starts() const
     }
     // A script may still be writing its line: only lines with their newline count.
     const QByteArray data = file.readAll();
-    const int end = data.lastIndexOf('\n');
     QList<Start> result;
-    if (end < 0) {
-        return result;
-    }
-    for (const QByteArray& line : data.left(end).split('\n')) {
+    for (const QByteArray& line : data.left(qMax(0, data.lastIndexOf('\n'))).split('\n')) {
         const QList<QByteArray> fields = line.split('\t');
-        result << Start{QString::fromUtf8(fields.value(0)), QString::fromUtf8(fields.value(1)), fields.value(2)};
+        if (fields.size() == 3) {
+            result << Start{QString::fromUtf8(fields.at(0)), QString::fromUtf8(fields.at(1)), fields.at(2)};
+        }
     }
     return result;
 }
@@ -230,25 +194,25 @@ void TestAlarmScripts::alarmsJson_data()
     QTest::addColumn<QStringList>("gateCameras");
     QTest::addColumn<QByteArray>("expected");
 
-    const QStringList none;
-    QTest::newRow("healthy") << none << none << none << false << QString() << none << QByteArray("[]");
+    const QStringList no;
+    const QStringList c1{"c1"};
+    QTest::newRow("healthy") << no << no << no << false << QString() << no << QByteArray("[]");
     QTest::newRow("categories in row order")
-        << QStringList{"r1"} << QStringList{"c1"} << QStringList{"h1", "h2"} << false << QString() << none
-        << "[" + hall(R"("recorder":["r1"],"cameras":["c1"],"hardware":["h1","h2"])") + "]";
-    QTest::newRow("ignored category left out") << none << QStringList{"c1"} << QStringList{"h1"} << true << QString()
-                                               << none << "[" + hall(R"("hardware":["h1"])") + "]";
-    QTest::newRow("only an ignored category")
-        << none << QStringList{"c1"} << none << true << QString() << none << QByteArray("[]");
+        << QStringList{"r1"} << c1 << QStringList{"h1", "h2"} << false << QString() << no
+        << "[" + entry(false, R"("recorder":["r1"],"cameras":["c1"],"hardware":["h1","h2"])") + "]";
+    QTest::newRow("ignored category left out")
+        << no << c1 << QStringList{"h1"} << true << QString() << no << "[" + entry(false, R"("hardware":["h1"])") + "]";
+    QTest::newRow("only an ignored category") << no << c1 << no << true << QString() << no << QByteArray("[]");
     QTest::newRow("healthy server left out")
-        << none << none << none << false << QString() << QStringList{"g1"} << "[" + gate(R"("cameras":["g1"])") + "]";
+        << no << no << no << false << QString() << QStringList{"g1"} << "[" + entry(true, R"("cameras":["g1"])") + "]";
     QTest::newRow("servers in row order")
-        << QStringList{"r1"} << none << none << false << QString() << QStringList{"g1"}
-        << "[" + hall(R"("recorder":["r1"])") + "," + gate(R"("cameras":["g1"])") + "]";
+        << QStringList{"r1"} << no << no << false << QString() << QStringList{"g1"}
+        << "[" + entry(false, R"("recorder":["r1"])") + "," + entry(true, R"("cameras":["g1"])") + "]";
     QTest::newRow("failed after an alarm")
-        << none << QStringList{"c1"} << none << false << "Connection refused" << none << "[" + hall("") + "]";
-    QTest::newRow("escaped text") << QStringList{"say \"hi\"\n\tnow", QString::fromUtf8("Entrepôt ✓ \\")} << none
-                                  << none << false << QString() << none
-                                  << "[" + hall(u8R"("recorder":["say \"hi\"\n\tnow","Entrepôt ✓ \\"])") + "]";
+        << no << c1 << no << false << "Connection refused" << no << "[" + entry(false, "") + "]";
+    QTest::newRow("escaped text") << QStringList{"say \"hi\"\n\tnow", QString::fromUtf8("Entrepôt ✓ \\")} << no << no
+                                  << false << QString() << no
+                                  << "[" + entry(false, u8R"("recorder":["say \"hi\"\n\tnow","Entrepôt ✓ \\"])") + "]";
 }
 
 void TestAlarmScripts::alarmsJson()
@@ -261,26 +225,21 @@ void TestAlarmScripts::alarmsJson()
     QFETCH(QStringList, gateCameras);
     QFETCH(QByteArray, expected);
 
-    auto hallServer = announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081);
-    auto gateServer = announce(QStringLiteral("Gate"), QStringLiteral("localhost"), 9000);
-    setAlarms(hallServer, recorder, cameras, hardware);
+    announceBoth();
+    setAlarms(hall, recorder, cameras, hardware);
     if (ignoreCameras) {
         dynamic_cast<ServerAlarmsTreeItem*>(model->item(0))->camerasItem->ignoreUntil =
             QDateTime::currentDateTime().addSecs(3600);
-        emit hallServer->alarmsUpdated();
+        emit hall->alarmsUpdated();
     }
     if (!errorAfter.isEmpty()) {
-        hallServer->clearAlarms();
-        hallServer->alarmsError = errorAfter;
-        emit hallServer->alarmsUpdated();
+        failAlarms(hall, errorAfter);
     }
-    setAlarms(gateServer, {}, gateCameras, {});
+    setAlarms(gate, {}, gateCameras);
 
     const QByteArray json = AlarmScriptLauncher::alarmsJson(model);
     QCOMPARE(json, expected);
-    QJsonParseError error;
-    QVERIFY(QJsonDocument::fromJson(json, &error).isArray());
-    QCOMPARE(error.error, QJsonParseError::NoError);
+    QVERIFY(QJsonDocument::fromJson(json).isArray());
 }
 
 void TestAlarmScripts::truncation_data()
@@ -296,27 +255,28 @@ void TestAlarmScripts::truncation_data()
                         "r3 recording stopped on disk three"};
     const QStringList c{"c1 camera at the gate is down", "c2 camera in the yard is down"};
     const QStringList g{"g1 gate camera lost its stream", "g2 gate camera lost its stream"};
-    const QStringList r1{r.at(0)};
-    const QStringList r12{r.at(0), r.at(1)};
-    const QStringList g1{g.at(0)};
-    const QStringList none;
+    const QStringList r1 = r.mid(0, 1);
+    const QStringList r12 = r.mid(0, 2);
+    const QStringList no;
+    const auto row = [](const char* name, const QStringList& recorder, const QStringList& cameras,
+                        const QStringList& gateCameras, int limit, const QByteArray& expected) {
+        QTest::newRow(name) << recorder << cameras << gateCameras << limit << expected;
+    };
 
-    const QByteArray full = "[" + hall(R"("recorder":[)" + quoted(r1) + "]") + "]";
-    QTest::newRow("just under the limit") << r1 << none << none << full.size() + 1 << full;
-    QTest::newRow("one byte over") << r1 << none << none << int(full.size()) << "[" + hall("", true) + "]";
-
-    QByteArray expected = "[" + hall(R"("recorder":[)" + quoted(r12) + "]", true) + "]";
-    QTest::newRow("last lines go first") << r << none << none << expected.size() + 1 << expected;
+    const QByteArray full = "[" + entry(false, category("recorder", r1)) + "]";
+    row("just under the limit", r1, no, no, full.size() + 1, full);
+    row("one byte over", r1, no, no, full.size(), "[" + entry(false, "", true) + "]");
+    QByteArray expected = "[" + entry(false, category("recorder", r12), true) + "]";
+    row("last lines go first", r, no, no, expected.size() + 1, expected);
     // The member that marks the cut takes room too: at exactly this size one more line must go.
-    QTest::newRow("room for the mark") << r << none << none << int(expected.size())
-                                       << "[" + hall(R"("recorder":[)" + quoted(r1) + "]", true) + "]";
-    expected = "[" + hall(R"("recorder":[)" + quoted(r1) + "]", true) + "]";
-    QTest::newRow("emptied category goes with its comma") << r1 << c << none << expected.size() + 1 << expected;
-    expected = "[" + hall(R"("recorder":[)" + quoted(r1) + "]") + "," + gate("", true) + "]";
-    QTest::newRow("later server first") << r1 << none << g << expected.size() + 1 << expected;
-    expected = "[" + hall(R"("recorder":[)" + quoted(r1) + "]", true) + "," + gate("", true) + "]";
-    QTest::newRow("then the earlier one") << r12 << none << g1 << expected.size() + 1 << expected;
-    QTest::newRow("no room for a server") << r1 << none << g1 << 10 << QByteArray("[]");
+    row("room for the mark", r, no, no, expected.size(), "[" + entry(false, category("recorder", r1), true) + "]");
+    expected = "[" + entry(false, category("recorder", r1), true) + "]";
+    row("emptied category goes with its comma", r1, c, no, expected.size() + 1, expected);
+    expected = "[" + entry(false, category("recorder", r1)) + "," + entry(true, "", true) + "]";
+    row("later server first", r1, no, g, expected.size() + 1, expected);
+    expected = "[" + entry(false, category("recorder", r1), true) + "," + entry(true, "", true) + "]";
+    row("then the earlier one", r12, no, g.mid(0, 1), expected.size() + 1, expected);
+    row("no room for a server", r1, no, g.mid(0, 1), 10, "[]");
 }
 
 void TestAlarmScripts::truncation()
@@ -327,27 +287,32 @@ void TestAlarmScripts::truncation()
     QFETCH(int, limit);
     QFETCH(QByteArray, expected);
 
-    setAlarms(announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081), recorder, cameras, {});
-    setAlarms(announce(QStringLiteral("Gate"), QStringLiteral("localhost"), 9000), {}, gateCameras, {});
-
+    announceBoth();
+    setAlarms(hall, recorder, cameras);
+    setAlarms(gate, {}, gateCameras);
     const QByteArray json = AlarmScriptLauncher::alarmsJson(model, limit);
     QCOMPARE(json, expected);
-    QVERIFY(json.size() < limit);
     QVERIFY(QJsonDocument::fromJson(json).isArray());
 }
 
+// The default bound, in the document and in what a started script receives.
 void TestAlarmScripts::truncationAt64KiB()
 {
     const QStringList lines = longLines(300);
-    setAlarms(announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081), {}, lines, {});
+    const bool withScript = useScript();
+    setAlarms(servers.announce(QStringLiteral("Hall")), {}, lines);
     checkTruncated(AlarmScriptLauncher::alarmsJson(model), lines, 65536);
+    if (!withScript) {
+        QSKIP("The starts are recorded by a POSIX shell script");
+    }
+    expectStarts(1);
+    checkTruncated(starts().at(0).alarms, lines, 65536);
 }
 
 void TestAlarmScripts::startsOnRisingEdges_data()
 {
     QTest::addColumn<QList<bool>>("states");
     QTest::addColumn<int>("expected");
-
     QTest::newRow("nothing") << QList<bool>{} << 0;
     QTest::newRow("healthy only") << QList<bool>{false, false, false} << 0;
     QTest::newRow("alarm first") << QList<bool>{true} << 1;
@@ -363,11 +328,10 @@ void TestAlarmScripts::startsOnRisingEdges()
     if (!useScript()) {
         QSKIP("The starts are recorded by a POSIX shell script");
     }
-
     for (bool inError : states) {
         emit page->errorStateChanged(inError);
     }
-    // A closing rise that is known to start once, so a missing or extra start shows in the count.
+    // A closing rise known to start once, so a missing or extra start shows in the count.
     emit page->errorStateChanged(false);
     emit page->errorStateChanged(true);
     expectStarts(expected + 1);
@@ -377,52 +341,34 @@ void TestAlarmScripts::startsOnRisingEdges()
     }
 }
 
-void TestAlarmScripts::healthyStartUpStartsNothing()
-{
-    if (!useScript()) {
-        QSKIP("The starts are recorded by a POSIX shell script");
-    }
-    QSignalSpy states(page, &ServerAlarmsWidget::errorStateChanged);
-    auto hallServer = announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081);
-    auto gateServer = announce(QStringLiteral("Gate"), QStringLiteral("localhost"), 9000);
-    for (int poll = 0; poll < 3; ++poll) {
-        setAlarms(hallServer, {}, {}, {});
-        setAlarms(gateServer, {}, {}, {});
-    }
-    QVERIFY(!states.isEmpty());
-    for (const QList<QVariant>& arguments : states) {
-        QCOMPARE(arguments.at(0).toBool(), false);
-    }
-
-    setAlarms(gateServer, {}, {"g1"}, {});
-    expectStarts(1);
-    QCOMPARE(starts().at(0).alarms, "[" + gate(R"("cameras":["g1"])") + "]");
-}
-
 void TestAlarmScripts::oncePerRiseOverPolls()
 {
     if (!useScript()) {
         QSKIP("The starts are recorded by a POSIX shell script");
     }
-    auto hallServer = announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081);
-    auto gateServer = announce(QStringLiteral("Gate"), QStringLiteral("localhost"), 9000);
-    setAlarms(gateServer, {}, {}, {});
+    QSignalSpy spy(page, &ServerAlarmsWidget::errorStateChanged);
+    announceBoth();
+    // A healthy start-up over several polls starts nothing.
     for (int poll = 0; poll < 3; ++poll) {
-        setAlarms(hallServer, {"r1"}, {}, {});
+        setAlarms(hall, {});
+        setAlarms(gate, {});
+    }
+    QVERIFY(!emissions(spy).isEmpty() && !emissions(spy).contains(true));
+    for (int poll = 0; poll < 3; ++poll) {
+        setAlarms(hall, {"r1"});
     }
     QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 1, 20000);
     // Another server joining the alarm is no new rise.
-    setAlarms(gateServer, {}, {"g1"}, {});
-    setAlarms(hallServer, {"r1"}, {}, {});
+    setAlarms(gate, {}, {"g1"});
+    setAlarms(hall, {"r1"});
 
-    setAlarms(hallServer, {}, {}, {});
-    setAlarms(gateServer, {}, {}, {});
-    setAlarms(gateServer, {}, {}, {"g2"});
-    setAlarms(gateServer, {}, {}, {"g2"});
+    setAlarms(hall, {});
+    setAlarms(gate, {});
+    setAlarms(gate, {}, {}, {"g2"});
+    setAlarms(gate, {}, {}, {"g2"});
     expectStarts(2);
-    const QList<Start> seen = starts();
-    QCOMPARE(seen.at(0).alarms, "[" + hall(R"("recorder":["r1"])") + "]");
-    QCOMPARE(seen.at(1).alarms, "[" + gate(R"("hardware":["g2"])") + "]");
+    QCOMPARE(starts().at(0).alarms, "[" + entry(false, R"("recorder":["r1"])") + "]");
+    QCOMPARE(starts().at(1).alarms, "[" + entry(true, R"("hardware":["g2"])") + "]");
 }
 
 void TestAlarmScripts::environmentOfAStart()
@@ -430,14 +376,14 @@ void TestAlarmScripts::environmentOfAStart()
     if (!useScript()) {
         QSKIP("The starts are recorded by a POSIX shell script");
     }
-    auto dockServer = announce(QStringLiteral("Dock"), QStringLiteral("127.0.0.1"), 8443);
-    auto hallServer = announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081);
-    setAlarms(dockServer, {}, {}, {});
-    setAlarms(hallServer, {}, {}, {});
+    auto dock = servers.announce(QStringLiteral("Dock"), QStringLiteral("127.0.0.1"), 8443);
+    hall = servers.announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081);
+    setAlarms(dock, {});
+    setAlarms(hall, {});
     dynamic_cast<ServerAlarmsTreeItem*>(model->item(1))->camerasItem->ignoreUntil =
         QDateTime::currentDateTime().addSecs(3600);
     const QDateTime before = QDateTime::currentDateTimeUtc();
-    setAlarms(hallServer, {"Recording stopped"}, {"Gate: down"}, {"Disk 2 failed", "Fan"});
+    setAlarms(hall, {"Recording stopped"}, {"Gate: down"}, {"Disk 2 failed", "Fan"});
     expectStarts(1);
 
     const Start start = starts().at(0);
@@ -445,37 +391,11 @@ void TestAlarmScripts::environmentOfAStart()
     QVERIFY2(
         QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")).match(start.time).hasMatch(),
         qPrintable(start.time));
-    const QDateTime time = QDateTime::fromString(start.time, Qt::ISODate);
-    QVERIFY(time.isValid());
-    QCOMPARE(time.timeSpec(), Qt::UTC);
     // Whole seconds, so the start may read up to a second before the moment taken here.
-    QVERIFY(time >= before.addSecs(-1));
-    QVERIFY(time <= QDateTime::currentDateTimeUtc());
-
-    QJsonParseError error;
-    const QJsonArray alarms = QJsonDocument::fromJson(start.alarms, &error).array();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(alarms.size(), 1);
-    const QJsonObject server = alarms.at(0).toObject();
-    QCOMPARE(server.keys(), QStringList({"categories", "host", "port", "server"}));
-    QCOMPARE(server.value("server").toString(), QStringLiteral("Hall"));
-    QCOMPARE(server.value("host").toString(), QStringLiteral("127.0.0.1"));
-    QCOMPARE(server.value("port").toInt(), 8081);
-    const QJsonObject categories = server.value("categories").toObject();
-    QCOMPARE(categories.keys(), QStringList({"hardware", "recorder"}));
-    QCOMPARE(categories.value("recorder").toArray(), QJsonArray({"Recording stopped"}));
-    QCOMPARE(categories.value("hardware").toArray(), QJsonArray({"Disk 2 failed", "Fan"}));
-}
-
-void TestAlarmScripts::truncatedValueReachesScript()
-{
-    if (!useScript()) {
-        QSKIP("The starts are recorded by a POSIX shell script");
-    }
-    const QStringList lines = longLines(300);
-    setAlarms(announce(QStringLiteral("Hall"), QStringLiteral("127.0.0.1"), 8081), {}, lines, {});
-    expectStarts(1);
-    checkTruncated(starts().at(0).alarms, lines, 65536);
+    const QDateTime time = QDateTime::fromString(start.time, Qt::ISODate);
+    QVERIFY(time >= before.addSecs(-1) && time <= QDateTime::currentDateTimeUtc());
+    QCOMPARE(start.alarms,
+             "[" + entry(false, R"("recorder":["Recording stopped"],"hardware":["Disk 2 failed","Fan"])") + "]");
 }
 
 QTEST_MAIN(TestAlarmScripts)

@@ -1,29 +1,22 @@
-#include "monitor/ServerManager.h"
+#include "MonitorTestSupport.h"
 
-#include <QJsonDocument>
-#include <QtTest>
+using namespace MonitorTest;
 
 namespace {
 
-QJsonDocument parse(const QByteArray& text)
+QByteArray details(const QByteArray& members)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("bad test JSON: %s", text.constData());
-    return doc;
+    return QByteArray(R"({"errorDetails":{)") + members + "}}";
 }
 
-std::shared_ptr<Server> makeServer()
+QByteArray smart(const char* members)
 {
-    return std::make_shared<Server>(QStringLiteral("n"), QStringLiteral("127.0.0.1"), 1, QStringLiteral("l"),
-                                    QStringLiteral("p"));
+    return details(QByteArray(R"("hardware":{"smartErrors":{)") + members + "}}");
 }
 
 QString camera(const char* name, const char* stream, const char* error)
 {
-    return QStringLiteral("\"%1\" on stream \"%2\": %3")
-        .arg(QString::fromUtf8(name), QString::fromUtf8(stream), QString::fromUtf8(error));
+    return QStringLiteral("C \"%1\" on stream \"%2\": %3").arg(name, stream, error);
 }
 
 } // namespace
@@ -35,140 +28,94 @@ class TestReplyParsers : public QObject
 private slots:
     void health_data();
     void health();
-    void healthEmitsNothing();
     void license_data();
     void license();
 };
 
 void TestReplyParsers::health_data()
 {
+    // The lines of all three lists, each led by its category: "R" recorder, "C" cameras, "H" hardware.
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QStringList>("recorder");
-    QTest::addColumn<QStringList>("cameras");
-    QTest::addColumn<QStringList>("hardware");
-    const QStringList none;
-
-    QTest::newRow("all in order, details ignored")
-        << QByteArrayLiteral(R"({"health":{"recorder":true,"cameras":true,"hardware":true},)"
-                             R"("errorDetails":{"recorder":["r"],"cameras":[{"name":"c"}],)"
-                             R"("hardware":{"arecaErrors":["a"]}}})")
-        << none << none << none;
-    QTest::newRow("empty object") << QByteArrayLiteral("{}") << none << none << none;
-    QTest::newRow("root array") << QByteArrayLiteral(R"([{"health":{}}])") << none << none << none;
-    QTest::newRow("flags false, no details")
-        << QByteArrayLiteral(R"({"health":{"recorder":false,"cameras":false,"hardware":false}})") << none << none
-        << none;
-    QTest::newRow("recorder lines in order")
-        << QByteArrayLiteral(R"({"health":{"recorder":false},"errorDetails":{"recorder":["disk full","","late"]}})")
-        << QStringList{QStringLiteral("disk full"), QString(), QStringLiteral("late")} << none << none;
-    QTest::newRow("missing health reads as not in order") << QByteArrayLiteral(R"({"errorDetails":{"recorder":["r"]}})")
-                                                          << QStringList{QStringLiteral("r")} << none << none;
-    QTest::newRow("string true is not in order")
-        << QByteArrayLiteral(R"({"health":{"recorder":"true"},"errorDetails":{"recorder":["r"]}})")
-        << QStringList{QStringLiteral("r")} << none << none;
-    QTest::newRow("number 1 is not in order")
-        << QByteArrayLiteral(R"({"health":{"recorder":1},"errorDetails":{"recorder":["r"]}})")
-        << QStringList{QStringLiteral("r")} << none << none;
-    QTest::newRow("health of another type")
-        << QByteArrayLiteral(R"({"health":[true,true,true],"errorDetails":{"recorder":["r"]}})")
-        << QStringList{QStringLiteral("r")} << none << none;
-    QTest::newRow("recorder element that is a number")
-        << QByteArrayLiteral(R"({"errorDetails":{"recorder":[42,{"a":1},null,"x"]}})")
-        << QStringList{QString(), QString(), QString(), QStringLiteral("x")} << none << none;
-    QTest::newRow("recorder details of another type")
-        << QByteArrayLiteral(R"({"errorDetails":{"recorder":"r"}})") << none << none << none;
-    QTest::newRow("errorDetails of another type")
-        << QByteArrayLiteral(R"({"errorDetails":["r"]})") << none << none << none;
-    QTest::newRow("camera line") << QByteArrayLiteral(R"({"health":{"cameras":false},"errorDetails":{"cameras":[)"
-                                                      R"({"name":"Gate","streamName":"main","error":"no signal"},)"
-                                                      R"({"name":"Hall","streamName":"sub","error":"low fps"}]}})")
-                                 << none
-                                 << QStringList{QStringLiteral("\"Gate\" on stream \"main\": no signal"),
-                                                QStringLiteral("\"Hall\" on stream \"sub\": low fps")}
-                                 << none;
-    QTest::newRow("camera without members") << QByteArrayLiteral(R"({"errorDetails":{"cameras":[{}]}})") << none
-                                            << QStringList{QStringLiteral("\"\" on stream \"\": ")} << none;
-    QTest::newRow("camera elements not objects")
-        << QByteArrayLiteral(R"({"errorDetails":{"cameras":["Gate",3,null]}})") << none
-        << QStringList{camera("", "", ""), camera("", "", ""), camera("", "", "")} << none;
-    QTest::newRow("camera members of other types")
-        << QByteArrayLiteral(R"({"errorDetails":{"cameras":[{"name":1,"streamName":["s"],"error":"e"}]}})") << none
-        << QStringList{camera("", "", "e")} << none;
-    QTest::newRow("placeholders in camera values stay text")
-        << QByteArrayLiteral(R"({"errorDetails":{"cameras":[{"name":"%2","streamName":"%1","error":"%3%%"}]}})") << none
-        << QStringList{camera("%2", "%1", "%3%%")} << none;
-    QTest::newRow("cameras in order, others untouched")
-        << QByteArrayLiteral(R"({"health":{"recorder":true,"cameras":false,"hardware":true},)"
-                             R"("errorDetails":{"recorder":["r"],"cameras":[{"name":"A","streamName":"s",)"
-                             R"("error":"e"}],"hardware":{"arecaErrors":["a"]}}})")
-        << none << QStringList{camera("A", "s", "e")} << none;
-    QTest::newRow("areca lines") << QByteArrayLiteral(
-                                        R"({"errorDetails":{"hardware":{"arecaErrors":["raid degraded",7]}}})")
-                                 << none << none << QStringList{QStringLiteral("raid degraded"), QString()};
-    QTest::newRow("global S.M.A.R.T. wins over disks")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{"globalError":"smartd down",)"
-                             R"("disks":[{"dev":"sda","model":"M","errors":["E1"]}]}}}})")
-        << none << none << QStringList{QStringLiteral("smartd down")};
-    QTest::newRow("empty global error gives the disk lines")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{"globalError":"",)"
-                             R"("disks":[{"dev":"sda","model":"XY-2000","errors":["E1","E2"]},)"
-                             R"({"dev":"sdb","model":"Z","errors":[]},{"dev":"sdc","model":"W","errors":["E3"]}]}}}})")
-        << none << none
-        << QStringList{QStringLiteral("sda (XY-2000): E1"), QStringLiteral("sda (XY-2000): E2"),
-                       QStringLiteral("sdc (W): E3")};
-    QTest::newRow("empty smartErrors") << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{}}}})")
-                                       << none << none << none;
-    QTest::newRow("only an empty global error")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{"globalError":""}}}})") << none << none
-        << none;
-    QTest::newRow("smartErrors of another type")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":["x"]}}})") << none << none << none;
-    QTest::newRow("global error of another type reads empty")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{"globalError":5,)"
-                             R"("disks":[{"dev":"sda","model":"M","errors":["E"]}]}}}})")
-        << none << none << QStringList{QStringLiteral("sda (M): E")};
-    QTest::newRow("disk members of other types")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{"disks":[7,{"dev":1,"errors":[2]},)"
-                             R"({"dev":"sda","errors":"E"}]}}}})")
-        << none << none << QStringList{QStringLiteral(" (): ")};
-    QTest::newRow("areca before S.M.A.R.T.")
-        << QByteArrayLiteral(R"({"errorDetails":{"hardware":{"smartErrors":{"disks":[{"dev":"sda","model":"M",)"
-                             R"("errors":["E"]}]},"arecaErrors":["a1","a2"]}}})")
-        << none << none << QStringList{QStringLiteral("a1"), QStringLiteral("a2"), QStringLiteral("sda (M): E")};
-    QTest::newRow("every category")
-        << QByteArrayLiteral(R"({"health":{"recorder":false,"cameras":false,"hardware":false},)"
-                             R"("errorDetails":{"recorder":["r"],"cameras":[{"name":"c","streamName":"s",)"
-                             R"("error":"e"}],"hardware":{"arecaErrors":["a"],"smartErrors":{"globalError":"g"}}}})")
-        << QStringList{QStringLiteral("r")} << QStringList{camera("c", "s", "e")}
-        << QStringList{QStringLiteral("a"), QStringLiteral("g")};
+    QTest::addColumn<QStringList>("lines");
+    const auto row = [](const char* name, const QByteArray& body, const QStringList& lines = {}) {
+        QTest::newRow(name) << body << lines;
+    };
+    row("all in order, details ignored",
+        R"({"health":{"recorder":true,"cameras":true,"hardware":true},"errorDetails":{"recorder":["r"],)"
+        R"("cameras":[{"name":"c"}],"hardware":{"arecaErrors":["a"]}}})");
+    row("empty object", "{}");
+    row("root array", R"([{"health":{}}])");
+    row("flags false, no details", R"({"health":{"recorder":false,"cameras":false,"hardware":false}})");
+    row("recorder lines in order",
+        R"({"health":{"recorder":false},"errorDetails":{"recorder":["disk full","","late"]}})",
+        {"R disk full", "R ", "R late"});
+    row("missing health reads as not in order", details(R"("recorder":["r"])"), {"R r"});
+    row("string true is not in order", R"({"health":{"recorder":"true"},"errorDetails":{"recorder":["r"]}})", {"R r"});
+    row("number 1 is not in order", R"({"health":{"recorder":1},"errorDetails":{"recorder":["r"]}})", {"R r"});
+    row("health of another type", R"({"health":[true,true,true],"errorDetails":{"recorder":["r"]}})", {"R r"});
+    row("recorder element that is a number", details(R"("recorder":[42,{"a":1},null,"x"])"), {"R ", "R ", "R ", "R x"});
+    row("recorder details of another type", details(R"("recorder":"r")"));
+    row("errorDetails of another type", R"({"errorDetails":["r"]})");
+    row("camera line",
+        R"({"health":{"cameras":false},"errorDetails":{"cameras":[{"name":"Gate","streamName":"main",)"
+        R"("error":"no signal"},{"name":"Hall","streamName":"sub","error":"low fps"}]}})",
+        {R"(C "Gate" on stream "main": no signal)", R"(C "Hall" on stream "sub": low fps)"});
+    row("camera without members", details(R"("cameras":[{}])"), {R"(C "" on stream "": )"});
+    row("camera elements not objects", details(R"("cameras":["Gate",3,null])"),
+        {camera("", "", ""), camera("", "", ""), camera("", "", "")});
+    row("camera members of other types", details(R"("cameras":[{"name":1,"streamName":["s"],"error":"e"}])"),
+        {camera("", "", "e")});
+    row("placeholders in camera values stay text",
+        details(R"("cameras":[{"name":"%2","streamName":"%1","error":"%3%%"}])"), {camera("%2", "%1", "%3%%")});
+    row("cameras in order, others untouched",
+        R"({"health":{"recorder":true,"cameras":false,"hardware":true},"errorDetails":{"recorder":["r"],)"
+        R"("cameras":[{"name":"A","streamName":"s","error":"e"}],"hardware":{"arecaErrors":["a"]}}})",
+        {camera("A", "s", "e")});
+    row("areca lines", details(R"("hardware":{"arecaErrors":["raid degraded",7]})"), {"H raid degraded", "H "});
+    row("global S.M.A.R.T. wins over disks",
+        smart(R"("globalError":"smartd down","disks":[{"dev":"sda","model":"M","errors":["E1"]}])"), {"H smartd down"});
+    row("empty global error gives the disk lines",
+        smart(R"("globalError":"","disks":[{"dev":"sda","model":"XY-2000","errors":["E1","E2"]},)"
+              R"({"dev":"sdb","model":"Z","errors":[]},{"dev":"sdc","model":"W","errors":["E3"]}])"),
+        {"H sda (XY-2000): E1", "H sda (XY-2000): E2", "H sdc (W): E3"});
+    row("empty smartErrors", smart(""));
+    row("only an empty global error", smart(R"("globalError":"")"));
+    row("smartErrors of another type", details(R"("hardware":{"smartErrors":["x"]})"));
+    row("global error of another type reads empty",
+        smart(R"("globalError":5,"disks":[{"dev":"sda","model":"M","errors":["E"]}])"), {"H sda (M): E"});
+    row("disk members of other types", smart(R"("disks":[7,{"dev":1,"errors":[2]},{"dev":"sda","errors":"E"}])"),
+        {"H  (): "});
+    row("areca before S.M.A.R.T.",
+        details(R"("hardware":{"smartErrors":{"disks":[{"dev":"sda","model":"M","errors":["E"]}]},)"
+                R"("arecaErrors":["a1","a2"]})"),
+        {"H a1", "H a2", "H sda (M): E"});
+    row("every category",
+        R"({"health":{"recorder":false,"cameras":false,"hardware":false},"errorDetails":{"recorder":["r"],)"
+        R"("cameras":[{"name":"c","streamName":"s","error":"e"}],)"
+        R"("hardware":{"arecaErrors":["a"],"smartErrors":{"globalError":"g"}}}})",
+        {"R r", camera("c", "s", "e"), "H a", "H g"});
 }
 
 void TestReplyParsers::health()
 {
     QFETCH(QByteArray, body);
-    QFETCH(QStringList, recorder);
-    QFETCH(QStringList, cameras);
-    QFETCH(QStringList, hardware);
+    QFETCH(QStringList, lines);
     auto server = makeServer();
     // Lines of an earlier report never survive.
-    server->recorderErrors << QStringLiteral("old");
-    server->camerasErrors << QStringLiteral("old");
-    server->hardwareErrors << QStringLiteral("old");
-    ServerManager::instance()->_parseHealth(parse(body), server);
-    QCOMPARE(server->recorderErrors, recorder);
-    QCOMPARE(server->camerasErrors, cameras);
-    QCOMPARE(server->hardwareErrors, hardware);
-}
-
-void TestReplyParsers::healthEmitsNothing()
-{
-    auto server = makeServer();
+    server->recorderErrors = server->camerasErrors = server->hardwareErrors = QStringList{"old"};
     QSignalSpy alarms(server.get(), &Server::alarmsUpdated);
     QSignalSpy info(server.get(), &Server::infoUpdated);
-    ServerManager::instance()->_parseHealth(parse(R"({"errorDetails":{"recorder":["r"]}})"), server);
-    QCOMPARE(alarms.count(), 0);
-    QCOMPARE(info.count(), 0);
-    QVERIFY(server->alarmsError.isEmpty());
+    ServerManager::instance()->_parseHealth(json(body), server);
+    QStringList actual;
+    for (const QString& line : qAsConst(server->recorderErrors))
+        actual << "R " + line;
+    for (const QString& line : qAsConst(server->camerasErrors))
+        actual << "C " + line;
+    for (const QString& line : qAsConst(server->hardwareErrors))
+        actual << "H " + line;
+    QCOMPARE(actual, lines);
+    // The manager signals after the step, not the step itself.
+    QCOMPARE(alarms.count() + info.count(), 0);
 }
 
 void TestReplyParsers::license_data()
@@ -176,22 +123,21 @@ void TestReplyParsers::license_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QString>("infoError");
-    const QByteArray previous = QByteArrayLiteral(R"({"serial_number":"OLD"})");
+    const QByteArray previous = R"({"serial_number":"OLD"})";
     const QString error = QStringLiteral("Error while getting license data");
-
-    QTest::newRow("object stored whole")
-        << QByteArrayLiteral(R"({"license":{"serial_number":"S1","max_screens":4,"unknown_key":[1]},"x":1})")
-        << QByteArrayLiteral(R"({"serial_number":"S1","max_screens":4,"unknown_key":[1]})") << QString();
-    QTest::newRow("empty licence object")
-        << QByteArrayLiteral(R"({"license":{}})") << QByteArrayLiteral("{}") << QString();
-    QTest::newRow("empty body object") << QByteArrayLiteral("{}") << previous << error;
-    QTest::newRow("license null") << QByteArrayLiteral(R"({"license":null})") << previous << error;
-    QTest::newRow("root array") << QByteArrayLiteral(R"([{"license":{"a":1}}])") << previous << error;
-    QTest::newRow("license string") << QByteArrayLiteral(R"({"license":"S1"})") << QByteArrayLiteral("{}") << QString();
-    QTest::newRow("license array") << QByteArrayLiteral(R"({"license":[{"a":1}]})") << QByteArrayLiteral("{}")
-                                   << QString();
-    QTest::newRow("license false") << QByteArrayLiteral(R"({"license":false})") << QByteArrayLiteral("{}") << QString();
-    QTest::newRow("license number") << QByteArrayLiteral(R"({"license":0})") << QByteArrayLiteral("{}") << QString();
+    const auto row = [](const char* name, const char* body, const QByteArray& expected, const QString& error = {}) {
+        QTest::newRow(name) << QByteArray(body) << expected << error;
+    };
+    row("object stored whole", R"({"license":{"serial_number":"S1","max_screens":4,"unknown_key":[1]},"x":1})",
+        R"({"serial_number":"S1","max_screens":4,"unknown_key":[1]})");
+    row("empty licence object", R"({"license":{}})", "{}");
+    row("empty body object", "{}", previous, error);
+    row("license null", R"({"license":null})", previous, error);
+    row("root array", R"([{"license":{"a":1}}])", previous, error);
+    row("license string", R"({"license":"S1"})", "{}");
+    row("license array", R"({"license":[{"a":1}]})", "{}");
+    row("license false", R"({"license":false})", "{}");
+    row("license number", R"({"license":0})", "{}");
 }
 
 void TestReplyParsers::license()
@@ -200,14 +146,14 @@ void TestReplyParsers::license()
     QFETCH(QByteArray, expected);
     QFETCH(QString, infoError);
     auto server = makeServer();
-    server->license = parse(R"({"serial_number":"OLD"})").object();
-    server->sysInfo = parse(R"({"kept":true})").object();
+    server->license = json(R"({"serial_number":"OLD"})").object();
+    server->sysInfo = json(R"({"kept":true})").object();
     server->infoError = QStringLiteral("earlier error");
     QSignalSpy info(server.get(), &Server::infoUpdated);
-    ServerManager::instance()->_parseLicense(parse(body), server);
-    QCOMPARE(server->license, parse(expected).object());
+    ServerManager::instance()->_parseLicense(json(body), server);
+    QCOMPARE(server->license, json(expected).object());
     QCOMPARE(server->infoError, infoError);
-    QCOMPARE(server->sysInfo, parse(R"({"kept":true})").object());
+    QCOMPARE(server->sysInfo, json(R"({"kept":true})").object());
     QCOMPARE(info.count(), 0);
 }
 

@@ -6,10 +6,13 @@
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
+#include <QPixmap>
+#include <QStandardItem>
 #include <QStringList>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
+
 // Drives the tab pages the way a user does, through a right click on a row (or below the rows) and the
 // context menu that follows; and compares what rows show.
 namespace ViewDriver {
@@ -71,6 +74,23 @@ inline QAction* menuAction(QTreeView* view, const QString& text)
         }
     }
     return nullptr;
+}
+
+// The texts of an item's children, top to bottom.
+inline QStringList childTexts(const QStandardItem* item)
+{
+    QStringList texts;
+    for (int i = 0; i < item->rowCount(); ++i) {
+        texts << item->child(i)->text();
+    }
+    return texts;
+}
+
+// Saves a picture for a reviewer under QUELVANE_TEST_ARTIFACTS; true when saved or when no folder is set.
+inline bool saveShot(const QPixmap& picture, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("QUELVANE_TEST_ARTIFACTS");
+    return dir.isEmpty() || picture.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 } // namespace ViewDriver

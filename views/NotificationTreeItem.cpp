@@ -20,7 +20,7 @@ QVariant NotificationTreeItem::data(int role) const
     case Qt::DisplayRole:
         return text;
     case Qt::DecorationRole:
-        return QIcon(iconPath());
+        return cachedIcon(iconPath());
     case Qt::UserRole - 1:
         // QStandardItem keeps the item flags under this role; without it flags() would fall back to editable.
         return QStandardItem::data(role);

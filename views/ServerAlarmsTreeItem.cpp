@@ -3,6 +3,13 @@
 #include <QIcon>
 #include <utility>
 
+namespace {
+QString healthyIcon(bool ok)
+{
+    return ok ? QStringLiteral(":icons/server-ok") : QStringLiteral(":icons/server-nok");
+}
+} // namespace
+
 ServerAlarmsTreeItem::ServerAlarmsTreeItem(std::shared_ptr<Server> server) : ServerTreeItem(std::move(server))
 {
     connect(this->server.get(), &Server::alarmsUpdated, this, &ServerAlarmsTreeItem::refresh);
@@ -12,36 +19,12 @@ ServerAlarmsTreeItem::~ServerAlarmsTreeItem() = default;
 
 QVariant ServerAlarmsTreeItem::data(int role) const
 {
-    switch (role) {
-    case Qt::DisplayRole:
-        return server->name;
-    case Qt::DecorationRole:
-        return QIcon(iconPath());
-    case Qt::ToolTipRole:
-        if (!server->initialized) {
-            return TreeItem::tr("Connecting...");
-        }
-        if (!server->alarmsError.isEmpty()) {
-            return server->alarmsError;
-        }
-        return QVariant();
-    case Qt::UserRole - 1:
-        // QStandardItem keeps the item flags under this role; without it flags() would fall back to editable.
-        return QStandardItem::data(role);
-    default:
-        return QVariant();
-    }
+    return serverData(role, server->alarmsError, healthyIcon(ok));
 }
 
 QString ServerAlarmsTreeItem::iconPath() const
 {
-    if (!server->initialized) {
-        return QStringLiteral(":icons/server-wait");
-    }
-    if (!server->alarmsError.isEmpty()) {
-        return QStringLiteral(":icons/forbidden");
-    }
-    return ok ? QStringLiteral(":icons/server-ok") : QStringLiteral(":icons/server-nok");
+    return statusIconPath(server->alarmsError, healthyIcon(ok));
 }
 
 void ServerAlarmsTreeItem::refresh()

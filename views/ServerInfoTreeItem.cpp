@@ -41,36 +41,12 @@ ServerInfoTreeItem::~ServerInfoTreeItem() = default;
 
 QVariant ServerInfoTreeItem::data(int role) const
 {
-    switch (role) {
-    case Qt::DisplayRole:
-        return server->name;
-    case Qt::DecorationRole:
-        return QIcon(iconPath());
-    case Qt::ToolTipRole:
-        if (!server->initialized) {
-            return TreeItem::tr("Connecting...");
-        }
-        if (!server->infoError.isEmpty()) {
-            return server->infoError;
-        }
-        return QVariant();
-    case Qt::UserRole - 1:
-        // QStandardItem keeps the item flags under this role; without it flags() would fall back to editable.
-        return QStandardItem::data(role);
-    default:
-        return QVariant();
-    }
+    return serverData(role, server->infoError, QStringLiteral(":icons/server-ok"));
 }
 
 QString ServerInfoTreeItem::iconPath() const
 {
-    if (!server->initialized) {
-        return QStringLiteral(":icons/server-wait");
-    }
-    if (!server->infoError.isEmpty()) {
-        return QStringLiteral(":icons/forbidden");
-    }
-    return QStringLiteral(":icons/server-ok");
+    return statusIconPath(server->infoError, QStringLiteral(":icons/server-ok"));
 }
 
 void ServerInfoTreeItem::refresh()
@@ -79,8 +55,8 @@ void ServerInfoTreeItem::refresh()
     if (server->initialized && server->infoError.isEmpty()) {
         auto* hardware = new TreeItem(TreeItem::tr("Hardware"));
         auto* licence = new TreeItem(TreeItem::tr("License"));
-        hardware->setData(QIcon(QStringLiteral(":icons/hardware-nok")), Qt::DecorationRole);
-        licence->setData(QIcon(QStringLiteral(":icons/licence")), Qt::DecorationRole);
+        hardware->setData(cachedIcon(QStringLiteral(":icons/hardware-nok")), Qt::DecorationRole);
+        licence->setData(cachedIcon(QStringLiteral(":icons/licence")), Qt::DecorationRole);
         hardware->setObjectName(QStringLiteral("Sysinfo"));
         addJsonObject(hardware, server->sysInfo);
         appendChild(hardware);

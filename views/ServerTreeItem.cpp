@@ -10,3 +10,37 @@ int ServerTreeItem::type() const
 {
     return Type;
 }
+
+QVariant ServerTreeItem::serverData(int role, const QString& error, const QString& healthyIcon) const
+{
+    switch (role) {
+    case Qt::DisplayRole:
+        return server->name;
+    case Qt::DecorationRole:
+        return cachedIcon(statusIconPath(error, healthyIcon));
+    case Qt::ToolTipRole:
+        if (!server->initialized) {
+            return TreeItem::tr("Connecting...");
+        }
+        if (!error.isEmpty()) {
+            return error;
+        }
+        return QVariant();
+    case Qt::UserRole - 1:
+        // QStandardItem keeps the item flags under this role; without it flags() would fall back to editable.
+        return QStandardItem::data(role);
+    default:
+        return QVariant();
+    }
+}
+
+QString ServerTreeItem::statusIconPath(const QString& error, const QString& healthyIcon) const
+{
+    if (!server->initialized) {
+        return QStringLiteral(":icons/server-wait");
+    }
+    if (!error.isEmpty()) {
+        return QStringLiteral(":icons/forbidden");
+    }
+    return healthyIcon;
+}

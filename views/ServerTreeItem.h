@@ -3,6 +3,8 @@
 #include "monitor/Server.h"
 #include "views/TreeItem.h"
 
+#include <QString>
+#include <QVariant>
 #include <memory>
 
 // Base of the two server rows; shares ownership of the server so it outlives its rows' references.
@@ -20,4 +22,10 @@ public:
     int type() const override;
 
     std::shared_ptr<Server> server;
+
+protected:
+    // The roles both server rows answer alike. `error` is the failure of the row's own side of the
+    // server, `healthyIcon` the icon shown when there is none.
+    QVariant serverData(int role, const QString& error, const QString& healthyIcon) const;
+    QString statusIconPath(const QString& error, const QString& healthyIcon) const;
 };

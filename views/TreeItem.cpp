@@ -1,5 +1,7 @@
 #include "views/TreeItem.h"
 
+#include <QHash>
+
 TreeItem::TreeItem() : QObject(nullptr), QStandardItem()
 {
     setEditable(false);
@@ -26,4 +28,13 @@ void TreeItem::removeAllChildren()
 void TreeItem::appendChild(QStandardItem* child)
 {
     insertRow(rowCount(), child);
+}
+
+QIcon TreeItem::cachedIcon(const QString& path)
+{
+    static QHash<QString, QIcon> icons;
+    auto it = icons.constFind(path);
+    if (it == icons.constEnd())
+        it = icons.insert(path, QIcon(path));
+    return it.value();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QStandardItem>
 #include <QString>
@@ -18,4 +19,8 @@ public:
     // The rebuild steps every row shares: drop all children at once, append one-column rows in order.
     void removeAllChildren();
     void appendChild(QStandardItem* child);
+
+    // The icon of a resource path, made once: QIcon(path) sniffs the file's type (the resource names
+    // carry no suffix) and parses the SVG anew, and the rows ask for their icon at every paint.
+    static QIcon cachedIcon(const QString& path);
 };

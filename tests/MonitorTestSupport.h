@@ -14,6 +14,18 @@ const QString timeoutText = QStringLiteral("The server did not answer in time");
 const QString tooLargeText = QStringLiteral("The server's reply is too large");
 const QString parseText = QStringLiteral("Error while parsing json response");
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool underAsan = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool underAsan = true;
+#else
+constexpr bool underAsan = false;
+#endif
+#else
+constexpr bool underAsan = false;
+#endif
+
 // Short enough for a test, long enough that a loaded machine keeps the order of events.
 inline MonitorSettings shortSettings()
 {

@@ -1,8 +1,8 @@
+#include "MonitorTestSupport.h"
 #include "monitor/ServerManager.h"
 #include "tools/recorder-sim/RecorderSim.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,26 +12,16 @@
 
 namespace {
 
-const QString timeoutText = QStringLiteral("The server did not answer in time");
-const QString tooLargeText = QStringLiteral("The server's reply is too large");
-const QString parseText = QStringLiteral("Error while parsing json response");
+using MonitorTest::timeoutText;
+using MonitorTest::tooLargeText;
+using MonitorTest::parseText;
 // Stands for the network layer's own text, learnt from a plain request to the same reply.
 const QString networkText = QStringLiteral("<network>");
 // Any failure will do: Qt reports a connection closed mid-body as an error only most of the time, and
 // the truncated body then fails to parse instead.
 const QString anyFailure = QStringLiteral("<failure>");
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool underAsan = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool underAsan = true;
-#else
-constexpr bool underAsan = false;
-#endif
-#else
-constexpr bool underAsan = false;
-#endif
+using MonitorTest::underAsan;
 
 // What a hostile reply may cost: the 16 MiB reply limit with room for the allocator, plus the
 // sanitizer's quarantine of freed blocks where it runs.
@@ -39,16 +29,7 @@ constexpr qint64 rssBoundKiB = (48 + (underAsan ? 320 : 0)) * 1024;
 
 qint64 rssKiB()
 {
-#ifdef Q_OS_LINUX
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-#endif
-    return -1;
+    return MonitorTest::memoryKiB("VmRSS");
 }
 
 QString rawHttp(const QByteArray& statusLine, const QByteArray& body)

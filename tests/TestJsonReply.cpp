@@ -1,34 +1,15 @@
+#include "MonitorTestSupport.h"
 #include "monitor/JsonReply.h"
 
-#include <QFile>
 #include <QtTest>
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool underAsan = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool underAsan = true;
-#else
-constexpr bool underAsan = false;
-#endif
-#else
-constexpr bool underAsan = false;
-#endif
+using MonitorTest::underAsan;
 
 qint64 rssKiB()
 {
-#ifdef Q_OS_LINUX
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-#endif
-    return -1;
+    return MonitorTest::memoryKiB("VmRSS");
 }
 
 } // namespace

@@ -1,0 +1,150 @@
+// The steps one request and one health report cost on the GUI thread, measured alone.
+
+#include "monitor/JsonReply.h"
+#include "monitor/ServerManager.h"
+#include "views/ServerAlarmsWidget.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// One page with one row, shown, as in the main window.
+struct Fixture
+{
+    ServerAlarmsWidget* page = nullptr;
+    std::shared_ptr<Server> server;
+};
+
+Fixture& fixture()
+{
+    static Fixture f = [] {
+        Fixture made;
+        made.page = new ServerAlarmsWidget;
+        made.page->resize(480, 640);
+        made.page->show();
+        made.server = ServerManager::instance()->addServer(QStringLiteral("Bench"), QStringLiteral("127.0.0.1"), 9,
+                                                           QStringLiteral("admin"), QStringLiteral("secret"));
+        // No network here: the benchmarks run the steps themselves.
+        made.server->initTimer.stop();
+        made.server->salt = QStringLiteral("$2b$04$LPuI22OkwzIUhPs4So4LaO");
+        made.server->initialized = true;
+        return made;
+    }();
+    return f;
+}
+
+// A report of `lines` alarm lines, spread over the recorder, camera and disk lists in turn.
+QByteArray healthReport(int lines)
+{
+    QJsonArray recorder, cameras, diskErrors;
+    for (int i = 0; i < lines; ++i) {
+        switch (i % 3) {
+        case 0:
+            cameras.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("Camera %1").arg(i)},
+                                       {QStringLiteral("streamName"), QStringLiteral("main")},
+                                       {QStringLiteral("error"), QStringLiteral("no signal")}});
+            break;
+        case 1:
+            recorder.append(QStringLiteral("Recording stopped on volume %1").arg(i));
+            break;
+        default:
+            diskErrors.append(QStringLiteral("Reallocated sectors: %1").arg(i));
+            break;
+        }
+    }
+    const QJsonObject disk{{QStringLiteral("dev"), QStringLiteral("sda")},
+                           {QStringLiteral("model"), QStringLiteral("XY-2000")},
+                           {QStringLiteral("errors"), diskErrors}};
+    const QJsonObject report{
+        {QStringLiteral("health"), QJsonObject{{QStringLiteral("recorder"), recorder.isEmpty()},
+                                               {QStringLiteral("cameras"), cameras.isEmpty()},
+                                               {QStringLiteral("hardware"), diskErrors.isEmpty()}}},
+        {QStringLiteral("errorDetails"),
+         QJsonObject{
+             {QStringLiteral("recorder"), recorder},
+             {QStringLiteral("cameras"), cameras},
+             {QStringLiteral("hardware"), QJsonObject{{QStringLiteral("smartErrors"),
+                                                       QJsonObject{{QStringLiteral("globalError"), QString()},
+                                                                   {QStringLiteral("disks"), QJsonArray{disk}}}}}}}}};
+    return QJsonDocument(report).toJson(QJsonDocument::Compact);
+}
+
+// What the page does with one alarmsUpdated, up to the pixels: the rebuild, the deferred layout and a paint.
+void showAlarms(const Fixture& f)
+{
+    emit f.server->alarmsUpdated();
+    QCoreApplication::processEvents();
+    f.page->repaint();
+}
+
+void BM_WsseHeaders(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    QNetworkRequest primed;
+    ServerManager::instance()->_addWsseHeaders(primed, f.server);
+    for (auto _ : state) {
+        QNetworkRequest request;
+        ServerManager::instance()->_addWsseHeaders(request, f.server);
+        benchmark::DoNotOptimize(request);
+    }
+}
+BENCHMARK(BM_WsseHeaders)->Unit(benchmark::kMicrosecond);
+
+// The reply body to the filled lists, as the health handler does it: JSON parse, then _parseHealth.
+void parseHealth(const Fixture& f, const QByteArray& body)
+{
+    QJsonDocument doc;
+    JsonReply::parse(body, &doc);
+    ServerManager::instance()->_parseHealth(doc, f.server);
+}
+
+void BM_ParseHealth(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    const QByteArray body = healthReport(int(state.range(0)));
+    for (auto _ : state)
+        parseHealth(f, body);
+    state.counters["lines"] = double(state.range(0));
+}
+BENCHMARK(BM_ParseHealth)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_AlarmsRefresh(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    parseHealth(f, healthReport(int(state.range(0))));
+    for (auto _ : state)
+        showAlarms(f);
+}
+BENCHMARK(BM_AlarmsRefresh)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The target figure: a report parsed and shown.
+void BM_ParseAndShow(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    const QByteArray body = healthReport(int(state.range(0)));
+    for (auto _ : state) {
+        parseHealth(f, body);
+        showAlarms(f);
+    }
+}
+BENCHMARK(BM_ParseAndShow)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -252,6 +252,10 @@ int runCase(const Case& config, const QString& simulatorProgram)
     MonitorSettings settings;
     settings.pollInterval = config.pollMs;
     settings.cacheBcrypt = !config.baseline;
+    // Without the cache the GUI thread hashes for seconds at a time, longer than the requests' time limit
+    // (at 100 servers 42 of them never got their first alarms); the baseline runs without the limit.
+    if (config.baseline)
+        settings.requestTimeout = 0;
     ServerManager* manager = ServerManager::instance();
     manager->setSettings(settings);
 
@@ -411,7 +415,7 @@ int runCase(const Case& config, const QString& simulatorProgram)
         phase = StartUp;
     });
     // A case that never gets there still reports what it has.
-    QTimer::singleShot(1200 * 1000, &window, finish);
+    QTimer::singleShot(600 * 1000, &window, finish);
     loop.exec();
 
     const Memory after = memory();
@@ -656,6 +660,7 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
                           "stall probe paused (it costs about %2 ms of CPU a second); the probe covers set-up, "
                           "start-up, a warm-up round and one more round after the measured ones. Every odd server is "
                           "in alarm (2 lines). "
+                          "The baseline runs without the 10 s request time limit. "
                           "The simulator runs as a separate process: its CPU is not counted, but it shares the "
                           "cores and computes one bcrypt per recorder during start-up.")
                .arg(QStringLiteral("2 s injected up to 100 servers, 10 s (the product's) at 500 and for the baseline"),

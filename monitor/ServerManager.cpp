@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtConcurrent>
+#include <algorithm>
 
 namespace {
 
@@ -34,7 +35,14 @@ ServerManager* ServerManager::instance()
 // The hashes run on a pool of the manager's own rather than the global one: the manager is never
 // destroyed, so a server that hands out an absurd bcrypt cost cannot make the program wait for that
 // hash when it quits.
-ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this)), hashPool(new QThreadPool(this)) {}
+ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this)), hashPool(new QThreadPool(this))
+{
+    clock.start();
+    deadlineTimer.setSingleShot(true);
+    connect(&deadlineTimer, &QTimer::timeout, this, &ServerManager::_abortOverdue);
+    deferredTimer.setSingleShot(true);
+    connect(&deferredTimer, &QTimer::timeout, this, &ServerManager::_runDeferred);
+}
 
 std::shared_ptr<Server> ServerManager::addServer(const QString& name, const QString& host, int port,
                                                  const QString& login, const QString& password)
@@ -44,15 +52,47 @@ std::shared_ptr<Server> ServerManager::addServer(const QString& name, const QStr
     bcryptCache.reserveFor(int(servers.size()));
     std::weak_ptr<Server> weak = server;
     connect(&server->initTimer, &QTimer::timeout, &server->initTimer, [this, weak] {
-        const std::shared_ptr<Server> locked = weak.lock();
-        // A removed record may outlive the list in the views; it must not authenticate again.
-        if (locked && servers.contains(locked))
-            initServer(locked);
+        _withinPass([this, weak] {
+            const std::shared_ptr<Server> locked = weak.lock();
+            // A removed record may outlive the list in the views; it must not authenticate again.
+            if (locked && servers.contains(locked))
+                initServer(locked);
+        });
     });
     server->initTimer.setSingleShot(true);
     server->initTimer.start();
     emit serverAdded(server);
     return server;
+}
+
+bool ServerManager::_passHasTime()
+{
+    if (!pass.isValid()) {
+        pass.start();
+        QTimer::singleShot(0, this, [this] { pass.invalidate(); });
+        return true;
+    }
+    return pass.elapsed() < passBudgetMs;
+}
+
+void ServerManager::_withinPass(std::function<void()> work)
+{
+    // Earlier work waits first, so that the servers keep their order.
+    if (deferred.isEmpty() && _passHasTime()) {
+        work();
+        return;
+    }
+    deferred.append(std::move(work));
+    if (!deferredTimer.isActive())
+        deferredTimer.start(0);
+}
+
+void ServerManager::_runDeferred()
+{
+    while (!deferred.isEmpty() && _passHasTime())
+        deferred.takeFirst()();
+    if (!deferred.isEmpty())
+        deferredTimer.start(0);
 }
 
 void ServerManager::removeServer(std::shared_ptr<Server> server)
@@ -113,27 +153,41 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
             const QByteArray password = server->password.toUtf8();
             const QByteArray setting = server->salt.toUtf8();
             QByteArray cached;
+            const quint64 round = server->authRound;
             if (!currentSettings.cacheBcrypt || bcryptCache.find(password, setting, &cached)) {
-                _startPolling(server);
+                _startPollingWithinPass(server, round);
                 return;
             }
             // The hash can take a good part of a second: compute it away from the GUI thread, then go on.
-            const quint64 round = server->authRound;
             auto* watcher = new QFutureWatcher<QByteArray>(this);
             connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, server, round, password, setting] {
                 bcryptCache.insert(password, setting, watcher->result());
                 watcher->deleteLater();
-                if (_isCurrent(server, round))
-                    _startPolling(server);
+                _startPollingWithinPass(server, round);
             });
             watcher->setFuture(QtConcurrent::run(hashPool, &BcryptCache::compute, password, setting));
         },
         false);
 }
 
+void ServerManager::_startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round)
+{
+    _withinPass([this, server, round] {
+        if (_isCurrent(server, round))
+            _startPolling(server);
+    });
+}
+
 void ServerManager::_startPolling(const std::shared_ptr<Server>& server)
 {
-    connect(&server->alarmsTimer, &QTimer::timeout, &server->alarmsTimer, [this, server] { fetchAlarms(server); });
+    const quint64 round = server->authRound;
+    connect(&server->alarmsTimer, &QTimer::timeout, &server->alarmsTimer, [this, server, round] {
+        _withinPass([this, server, round] {
+            // A poll put off to a later pass is dropped if the server was removed or authenticates anew.
+            if (_isCurrent(server, round))
+                fetchAlarms(server);
+        });
+    });
     refreshAlarms(server);
     fetchInfo(server);
     server->initialized = true;
@@ -221,7 +275,13 @@ void ServerManager::_request(std::shared_ptr<Server> server, const QString& path
     request.setUrl(url);
 
     QNetworkReply* reply = networkManager->get(request);
-    transfers.insert(reply, Transfer());
+    Transfer transfer;
+    if (currentSettings.requestTimeout > 0) {
+        transfer.deadline = deadlines.insert(clock.elapsed() + currentSettings.requestTimeout, reply);
+        transfer.hasDeadline = true;
+    }
+    transfers.insert(reply, transfer);
+    _armDeadlineTimer();
     reply->setReadBufferSize(readChunk);
 
     // The round and the list are checked when the reply finishes: a removed or re-authenticated
@@ -241,22 +301,43 @@ void ServerManager::_request(std::shared_ptr<Server> server, const QString& path
         _readBody(reply);
         if (_isCurrent(server, round))
             callback(reply);
-        transfers.remove(reply);
+        const auto done = transfers.find(reply);
+        if (done != transfers.end()) {
+            if (done->hasDeadline)
+                deadlines.erase(done->deadline);
+            transfers.erase(done);
+        }
         reply->deleteLater();
     });
+}
 
-    if (currentSettings.requestTimeout > 0) {
-        auto* deadline = new QTimer(reply);
-        deadline->setSingleShot(true);
-        connect(deadline, &QTimer::timeout, reply, [this, reply] {
-            const auto it = transfers.find(reply);
-            if (it == transfers.end())
-                return;
-            it->timedOut = true;
-            reply->abort();
-        });
-        deadline->start(currentSettings.requestTimeout);
+void ServerManager::_abortOverdue()
+{
+    const qint64 now = clock.elapsed();
+    while (!deadlines.isEmpty() && deadlines.firstKey() <= now) {
+        QNetworkReply* reply = deadlines.first();
+        deadlines.erase(deadlines.begin());
+        const auto it = transfers.find(reply);
+        if (it == transfers.end())
+            continue;
+        it->hasDeadline = false;
+        it->timedOut = true;
+        // Aborting finishes the reply at once, which may start other requests and add deadlines.
+        reply->abort();
     }
+    deadlineTimer.stop();
+    _armDeadlineTimer();
+}
+
+void ServerManager::_armDeadlineTimer()
+{
+    if (deadlines.isEmpty())
+        return;
+    const qint64 next = deadlines.firstKey();
+    if (deadlineTimer.isActive() && deadlineTimerAt <= next)
+        return;
+    deadlineTimerAt = next;
+    deadlineTimer.start(int(std::max<qint64>(0, next - clock.elapsed())));
 }
 
 void ServerManager::_readBody(QNetworkReply* reply)

@@ -4,12 +4,15 @@
 #include "monitor/Server.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QList>
+#include <QMultiMap>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -76,10 +79,13 @@ private:
         QString error;
         QJsonDocument doc;
     };
+    using Deadlines = QMultiMap<qint64, QNetworkReply*>;
     // The body read so far and why the transfer was cut short, per reply in flight.
     struct Transfer
     {
         QByteArray body;
+        Deadlines::iterator deadline;
+        bool hasDeadline = false;
         bool timedOut = false;
         bool tooLarge = false;
     };
@@ -89,8 +95,18 @@ private:
     ReplyOutcome _classify(QNetworkReply* reply) const;
     void _readBody(QNetworkReply* reply);
     bool _refuseIfTooLarge(QNetworkReply* reply, qint64 size);
+    void _abortOverdue();
+    void _armDeadlineTimer();
     bool _isCurrent(const std::shared_ptr<Server>& server, quint64 round) const;
     void _startPolling(const std::shared_ptr<Server>& server);
+    void _startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round);
+    // Hundreds of servers come due together: a whole configuration at start-up, and then their polls,
+    // which Qt lines up on common boundaries. Each request costs a fraction of a millisecond inside Qt,
+    // so past a slice of one pass of the event loop the rest wait for the next pass, in order, and the
+    // window keeps answering.
+    bool _passHasTime();
+    void _withinPass(std::function<void()> work);
+    void _runDeferred();
     QByteArray _bcrypt(const std::shared_ptr<Server>& server);
 
     QNetworkAccessManager* networkManager;
@@ -100,4 +116,15 @@ private:
     std::function<void()> saveHandler;
     BcryptCache bcryptCache;
     QHash<QNetworkReply*, Transfer> transfers;
+    // One timer for every reply in flight rather than one each: hundreds of requests a round made
+    // hundreds of short-lived timers, and each one costs a sorted insertion in the event loop's list.
+    Deadlines deadlines;
+    QElapsedTimer clock;
+    QTimer deadlineTimer;
+    qint64 deadlineTimerAt = 0;
+    // Since when the current pass of the event loop has been starting exchanges; invalid between passes.
+    QElapsedTimer pass;
+    static constexpr qint64 passBudgetMs = 20;
+    QList<std::function<void()>> deferred;
+    QTimer deferredTimer;
 };

@@ -2,6 +2,7 @@
 
 #include "dialogs/EditserverDialog.h"
 #include "monitor/ServerManager.h"
+#include "views/RowSizeCacheDelegate.h"
 #include "views/ServerTreeItem.h"
 
 #include <QAction>
@@ -36,6 +37,7 @@ void ServerTabWidget::setupUi()
     treeView->setIconSize(QSize(32, 32));
     treeView->setItemsExpandable(true);
     treeView->header()->setVisible(false);
+    treeView->setItemDelegate(new RowSizeCacheDelegate(treeView));
     treeView->setModel(model);
 
     mainLayout->addWidget(treeView);

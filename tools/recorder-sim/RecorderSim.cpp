@@ -581,6 +581,9 @@ bool RecorderSim::start(quint16 port)
     server->new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Headers and body go out in separate writes; without this each reply waits for the client's delayed ACK.
     server->set_tcp_nodelay(true);
+    // The library's default of five requests per connection is far below what recorders allow; a client
+    // polling hundreds of recorders through one address would mostly be measuring reconnections.
+    server->set_keep_alive_max_count(100);
     const httplib::Server::Handler handler = [this](const httplib::Request& request, httplib::Response& response) {
         d->handle(request, response);
     };

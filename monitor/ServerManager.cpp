@@ -72,7 +72,7 @@ bool ServerManager::_passHasTime()
         QTimer::singleShot(0, this, [this] { pass.invalidate(); });
         return true;
     }
-    return pass.elapsed() < passBudgetMs;
+    return pass.elapsed() < currentSettings.passBudget;
 }
 
 void ServerManager::_withinPass(std::function<void()> work)

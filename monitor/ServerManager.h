@@ -30,6 +30,8 @@ struct MonitorSettings
     int pollInterval = 10000;
     int requestTimeout = 10000;
     qint64 maxReplySize = qint64(16) * 1024 * 1024;
+    // How long one pass of the event loop may spend starting exchanges before the rest wait for the next.
+    int passBudget = 20;
     // Off only in benchmarks, to measure what the cache and the worker save.
     bool cacheBcrypt = true;
 };
@@ -124,7 +126,6 @@ private:
     qint64 deadlineTimerAt = 0;
     // Since when the current pass of the event loop has been starting exchanges; invalid between passes.
     QElapsedTimer pass;
-    static constexpr qint64 passBudgetMs = 20;
     QList<std::function<void()>> deferred;
     QTimer deferredTimer;
 };

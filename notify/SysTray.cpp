@@ -36,7 +36,11 @@ void SysTray::setError(bool inError)
         showBalloon(title, message);
     }
     setToolTip(inError ? message : QString());
-    setIcon(QIcon(inError ? QStringLiteral(":/icons/systray-nok") : QStringLiteral(":/icons/systray-ok")));
+    // Made once: the resource names carry no suffix, so each new QIcon would sniff the file's type and
+    // parse the SVG again, and this runs on every change of the Alarms page.
+    static const QIcon okIcon(QStringLiteral(":/icons/systray-ok"));
+    static const QIcon alarmIcon(QStringLiteral(":/icons/systray-nok"));
+    setIcon(inError ? alarmIcon : okIcon);
 }
 
 void SysTray::showBalloon(const QString& title, const QString& message)

@@ -24,8 +24,9 @@ const QString anyFailure = QStringLiteral("<failure>");
 using MonitorTest::underAsan;
 
 // What a hostile reply may cost: the 16 MiB reply limit with room for the allocator, plus the
-// sanitizer's quarantine of freed blocks where it runs.
-constexpr qint64 rssBoundKiB = (48 + (underAsan ? 320 : 0)) * 1024;
+// sanitizer's quarantine of freed blocks where it runs. 100,000 alarm lines take 31 to 42 MiB here
+// (the in-process simulator's copies included) and up to 51 MiB while other tests load the machine.
+constexpr qint64 rssBoundKiB = (64 + (underAsan ? 320 : 0)) * 1024;
 
 qint64 rssKiB()
 {

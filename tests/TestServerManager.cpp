@@ -70,6 +70,7 @@ private slots:
     void handshake();
     void bcryptWorker_data();
     void bcryptWorker();
+    void burstsWaitTheirTurn();
 
 private:
     void watch(const std::shared_ptr<Server>& server);
@@ -495,6 +496,43 @@ void TestServerManager::bcryptWorker()
              qPrintable(QStringLiteral("GUI thread stalled %1 ms, one hash takes %2 ms").arg(longest).arg(hashMs)));
     QCOMPARE(refused(sim, "worker"), QStringList());
     QVERIFY(server->alarmsError.isEmpty() && server->infoError.isEmpty());
+}
+
+void TestServerManager::burstsWaitTheirTurn()
+{
+    // No time at all: every pass of the event loop starts one exchange and puts the others off.
+    MonitorSettings settings = shortSettings();
+    settings.passBudget = 0;
+    manager->setSettings(settings);
+    QJsonArray recorders;
+    QStringList logins;
+    for (int i = 0; i < 6; ++i) {
+        logins << QStringLiteral("burst-%1").arg(i);
+        recorders.append(recorder(logins.last()));
+    }
+    QVERIFY(load(sim, recorders));
+    QList<std::shared_ptr<Server>> added;
+    for (const QString& login : logins)
+        added << addServer(sim, login);
+    // Removed while its authentication waits for a later pass (the second server's starts in the second
+    // pass, when all six timers have fired): it must never be asked.
+    QObject context;
+    connect(added[1].get(), &Server::alarmsUpdated, &context, [&] {
+        if (manager->serverList().contains(added[4]))
+            manager->removeServer(added[4]);
+    });
+
+    for (int i : {0, 1, 2, 3, 5}) {
+        QTRY_VERIFY(added[i]->initialized);
+        QVERIFY(waitForRequests(sim, logins[i], "health", 2));
+        QVERIFY(added[i]->alarmsError.isEmpty());
+    }
+    QVERIFY(requestsOf(sim, logins[4]).isEmpty());
+    QStringList authOrder;
+    for (const QString& path : sent.paths)
+        if (path.endsWith(QLatin1String("/auth")))
+            authOrder << path.section(QLatin1Char('/'), -2, -2);
+    QCOMPARE(authOrder, (QStringList{logins[0], logins[1], logins[2], logins[3], logins[5]}));
 }
 
 QTEST_GUILESS_MAIN(TestServerManager)

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QIcon>
 #include <QMenu>
 #include <QWidget>
 
@@ -36,10 +35,6 @@ void SysTray::setError(bool inError)
         showBalloon(title, message);
     }
     setToolTip(inError ? message : QString());
-    // Made once: the resource names carry no suffix, so each new QIcon would sniff the file's type and
-    // parse the SVG again, and this runs on every change of the Alarms page.
-    static const QIcon okIcon(QStringLiteral(":/icons/systray-ok"));
-    static const QIcon alarmIcon(QStringLiteral(":/icons/systray-nok"));
     setIcon(inError ? alarmIcon : okIcon);
 }
 

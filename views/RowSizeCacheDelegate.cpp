@@ -11,15 +11,15 @@ bool RowSizeCacheDelegate::Key::operator==(const Key& other) const
     return style == other.style && state == other.state && features == other.features &&
            decorationSize == other.decorationSize && decorationPosition == other.decorationPosition &&
            displayAlignment == other.displayAlignment && textElideMode == other.textElideMode &&
-           hasText == other.hasText && icon == other.icon && checkable == other.checkable && text == other.text && font == other.font &&
-           itemFont == other.itemFont && itemAlignment == other.itemAlignment;
+           hasText == other.hasText && icon == other.icon && checkable == other.checkable && text == other.text &&
+           font == other.font && itemFont == other.itemFont && itemAlignment == other.itemAlignment;
 }
 
 uint qHash(const RowSizeCacheDelegate::Key& key, uint seed)
 {
     return qHash(key.text, seed) ^ qHash(key.icon, seed) ^ qHash(key.font, seed) ^ qHash(quintptr(key.style), seed) ^
-           qHash(key.state ^ (key.features << 20), seed) ^
-           qHash((key.decorationSize.width() << 16) ^ key.decorationSize.height(), seed);
+           qHash(uint(key.state) ^ (uint(key.features) << 20), seed) ^
+           qHash((uint(key.decorationSize.width()) << 16) ^ uint(key.decorationSize.height()), seed);
 }
 
 QSize RowSizeCacheDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const

@@ -11,10 +11,23 @@ QString generateNonce(int length)
     if (length < 1)
         return nonce;
     nonce.reserve(length);
-    // The system generator: a sequence that repeats at every start would replay nonces.
+    // The system generator: a sequence that repeats at every start would replay nonces. Its words are
+    // drawn a block at a time and split into bytes, since each call may be a slow hardware read.
+    // Bytes from 248 up are dropped so that every character stays equally likely (248 = 4 x 62).
     QRandomGenerator* random = QRandomGenerator::system();
-    for (int i = 0; i < length; ++i)
-        nonce.append(alphabet[int(random->bounded(quint32(alphabet.size())))]);
+    const auto span = uchar(alphabet.size());
+    const uchar limit = uchar(256 / span * span);
+    quint64 block[3];
+    while (nonce.size() < length) {
+        random->fillRange(block);
+        for (const quint64 word : block) {
+            for (int shift = 0; shift < 64 && nonce.size() < length; shift += 8) {
+                const auto byte = uchar(word >> shift);
+                if (byte < limit)
+                    nonce.append(alphabet[byte % span]);
+            }
+        }
+    }
     return nonce;
 }
 

@@ -33,20 +33,29 @@ QByteArray BcryptCache::failureToken(const QByteArray& setting)
     return setting.startsWith("*0") ? QByteArrayLiteral("*1") : QByteArrayLiteral("*0");
 }
 
-bool BcryptCache::find(const QByteArray& password, const QByteArray& setting, QByteArray* output) const
+bool BcryptCache::find(const QByteArray& password, const QByteArray& setting, QByteArray* output)
 {
-    const auto it = entries.constFind(qMakePair(password, setting));
-    if (it == entries.constEnd())
+    const auto it = entries.find(qMakePair(password, setting));
+    if (it == entries.end())
         return false;
-    *output = it.value();
+    it->lastUse = ++uses;
+    *output = it->output;
     return true;
 }
 
 void BcryptCache::insert(const QByteArray& password, const QByteArray& setting, const QByteArray& output)
 {
-    if (entries.size() >= maxEntries)
-        entries.clear();
-    entries.insert(qMakePair(password, setting), output);
+    const auto key = qMakePair(password, setting);
+    if (entries.size() >= maxEntries && !entries.contains(key)) {
+        // Inserts are rare (one per new password or setting), so a scan is cheaper than keeping an order.
+        auto oldest = entries.begin();
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        }
+        entries.erase(oldest);
+    }
+    entries.insert(key, Entry{output, ++uses});
 }
 
 void BcryptCache::clear()

@@ -5,7 +5,8 @@
 #include <QPair>
 
 // bcrypt strings by (password, setting). The hash is costly and depends on nothing else, so each pair
-// is computed once. The cache itself is used from one thread only; compute() is safe on any thread.
+// is computed once; when full, the entry used longest ago makes room. The cache itself is used from one
+// thread only; compute() is safe on any thread.
 class BcryptCache
 {
 public:
@@ -14,17 +15,24 @@ public:
     static QByteArray compute(const QByteArray& password, const QByteArray& setting);
     static QByteArray failureToken(const QByteArray& setting);
 
-    bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output) const;
+    // A found entry counts as used, so the entries of servers in use are the last to go.
+    bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output);
     void insert(const QByteArray& password, const QByteArray& setting, const QByteArray& output);
     void clear();
-    // Keeps room for one entry per server: a bound below the servers in use would empty the cache again
-    // and again, and every request would pay the hash on the GUI thread.
+    // Keeps room for one entry per server and as many stale ones.
     void reserveFor(int servers);
 
 private:
+    struct Entry
+    {
+        QByteArray output;
+        quint64 lastUse = 0;
+    };
+
     // Every edit of a password adds an entry; the bound keeps the stale ones from piling up.
     static constexpr int minEntries = 64;
     int maxEntries = minEntries;
+    quint64 uses = 0;
 
-    QHash<QPair<QByteArray, QByteArray>, QByteArray> entries;
+    QHash<QPair<QByteArray, QByteArray>, Entry> entries;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMetaType>
@@ -36,6 +37,12 @@ public:
     qint64 clockOffset = 0;
     QString alarmsError;
     QString infoError;
+
+    // Until when the user silences each alarm category. Kept on the record rather than on the category
+    // rows, which a failed poll deletes; in memory only, so they end with the record.
+    QDateTime recorderIgnoreUntil;
+    QDateTime camerasIgnoreUntil;
+    QDateTime hardwareIgnoreUntil;
 
     // Bumped by every (re)authentication, so replies of a superseded round can be recognised.
     quint64 authRound = 0;

@@ -4,17 +4,14 @@
 #include "monitor/Wsse.h"
 
 #include <QDateTime>
-#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
-#include <QtConcurrent>
 #include <algorithm>
 
 namespace {
@@ -35,7 +32,7 @@ ServerManager* ServerManager::instance()
 // The hashes run on a pool of the manager's own rather than the global one: the manager is never
 // destroyed, so a server that hands out an absurd bcrypt cost cannot make the program wait for that
 // hash when it quits.
-ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this)), hashPool(new QThreadPool(this))
+ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this))
 {
     clock.start();
     deadlineTimer.setSingleShot(true);
@@ -49,7 +46,7 @@ std::shared_ptr<Server> ServerManager::addServer(const QString& name, const QStr
 {
     auto server = std::make_shared<Server>(name, host, port, login, password);
     servers.append(server);
-    bcryptCache.reserveFor(int(servers.size()));
+    hashes.cache.reserveFor(int(servers.size()));
     std::weak_ptr<Server> weak = server;
     connect(&server->initTimer, &QTimer::timeout, &server->initTimer, [this, weak] {
         _withinPass([this, weak] {
@@ -104,6 +101,7 @@ void ServerManager::removeServer(std::shared_ptr<Server> server)
     server->alarmsTimer.stop();
     server->initTimer.stop();
     servers.removeOne(server);
+    hashes.release(server.get());
     if (saveHandler)
         saveHandler();
     emit serverRemoved(server);
@@ -124,7 +122,10 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
     const QByteArray segment = QUrl::toPercentEncoding(server->login, QByteArrayLiteral("!$&'()*+,;=:@"));
     const QString path = apiPrefix + QStringLiteral("/users/") + QString::fromLatin1(segment) + QStringLiteral("/auth");
     server->alarmsTimer.disconnect();
+    // An edit after a failed authentication authenticates now; the pending retry would only start another round.
+    server->initTimer.stop();
     ++server->authRound;
+    hashes.release(server.get());
     server->initialized = false;
     server->alarmsError.clear();
     server->infoError.clear();
@@ -150,22 +151,14 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
             }
             _parseAuth(outcome.doc, server);
 
-            const QByteArray password = server->password.toUtf8();
-            const QByteArray setting = server->salt.toUtf8();
-            QByteArray cached;
             const quint64 round = server->authRound;
-            if (!currentSettings.cacheBcrypt || bcryptCache.find(password, setting, &cached)) {
+            if (!currentSettings.cacheBcrypt) {
                 _startPollingWithinPass(server, round);
                 return;
             }
-            // The hash can take a good part of a second: compute it away from the GUI thread, then go on.
-            auto* watcher = new QFutureWatcher<QByteArray>(this);
-            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, server, round, password, setting] {
-                bcryptCache.insert(password, setting, watcher->result());
-                watcher->deleteLater();
-                _startPollingWithinPass(server, round);
-            });
-            watcher->setFuture(QtConcurrent::run(hashPool, &BcryptCache::compute, password, setting));
+            // The hash can take a good part of a second: a worker computes it, then polling starts.
+            hashes.request(server->password.toUtf8(), server->salt.toUtf8(), server.get(),
+                           [this, server, round](const QByteArray&) { _startPollingWithinPass(server, round); });
         },
         false);
 }
@@ -261,10 +254,31 @@ void ServerManager::_fetchLicense(std::shared_ptr<Server> server)
 void ServerManager::_request(std::shared_ptr<Server> server, const QString& path,
                              std::function<void(QNetworkReply*)> callback, bool authenticate)
 {
+    if (!authenticate) {
+        _send(server, path, callback, nullptr);
+        return;
+    }
+    if (!currentSettings.cacheBcrypt) {
+        const QByteArray hash = BcryptCache::compute(server->password.toUtf8(), server->salt.toUtf8());
+        _send(server, path, callback, &hash);
+        return;
+    }
+    // A hash not known yet (a new password, an evicted entry) is waited for, never computed here.
+    const quint64 round = server->authRound;
+    hashes.request(server->password.toUtf8(), server->salt.toUtf8(), server.get(),
+                   [this, server, path, callback, round](const QByteArray& hash) {
+                       if (_isCurrent(server, round))
+                           _send(server, path, callback, &hash);
+                   });
+}
+
+void ServerManager::_send(const std::shared_ptr<Server>& server, const QString& path,
+                          const std::function<void(QNetworkReply*)>& callback, const QByteArray* hash)
+{
     const QString language = QLocale::system().name().split(QLatin1Char('_'), Qt::KeepEmptyParts).first();
     QNetworkRequest request;
-    if (authenticate)
-        _addWsseHeaders(request, server);
+    if (hash)
+        _addWsseHeaders(request, *server, *hash);
     request.setRawHeader("Accept-Language", language.toLatin1());
 
     QUrl url;
@@ -400,27 +414,13 @@ bool ServerManager::_isCurrent(const std::shared_ptr<Server>& server, quint64 ro
     return server->authRound == round && servers.contains(server);
 }
 
-QByteArray ServerManager::_bcrypt(const std::shared_ptr<Server>& server)
-{
-    const QByteArray password = server->password.toUtf8();
-    const QByteArray setting = server->salt.toUtf8();
-    if (!currentSettings.cacheBcrypt)
-        return BcryptCache::compute(password, setting);
-    QByteArray output;
-    if (!bcryptCache.find(password, setting, &output)) {
-        output = BcryptCache::compute(password, setting);
-        bcryptCache.insert(password, setting, output);
-    }
-    return output;
-}
-
-void ServerManager::_addWsseHeaders(QNetworkRequest& request, std::shared_ptr<Server> server)
+void ServerManager::_addWsseHeaders(QNetworkRequest& request, const Server& server, const QByteArray& hash)
 {
     const QString nonce = generateNonce(Wsse::nonceLength);
-    const QString created = Wsse::createdStamp(QDateTime::currentDateTimeUtc(), server->clockOffset);
-    const QString digest = Wsse::passwordDigest(nonce, created, _bcrypt(server));
+    const QString created = Wsse::createdStamp(QDateTime::currentDateTimeUtc(), server.clockOffset);
+    const QString digest = Wsse::passwordDigest(nonce, created, hash);
     request.setRawHeader("Authorization", Wsse::authorizationValue());
-    request.setRawHeader("X-WSSE", Wsse::xWsseValue(server->login, digest, nonce, created));
+    request.setRawHeader("X-WSSE", Wsse::xWsseValue(server.login, digest, nonce, created));
 }
 
 void ServerManager::_parseAuth(const QJsonDocument& doc, std::shared_ptr<Server> server)
@@ -507,6 +507,7 @@ void ServerManager::setSaveHandler(std::function<void()> handler)
 void ServerManager::setSettings(const MonitorSettings& settings)
 {
     currentSettings = settings;
+    hashes.setLimits(settings.hashWorkers, settings.ownThreadCost);
 }
 
 const MonitorSettings& ServerManager::settings() const

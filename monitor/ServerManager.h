@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/BcryptCache.h"
+#include "monitor/BcryptQueue.h"
 #include "monitor/Server.h"
 
 #include <QByteArray>
@@ -20,7 +20,6 @@ class QJsonDocument;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
-class QThreadPool;
 
 // Intervals and switches of the monitoring loop. The defaults are the product's;
 // tests and benchmarks inject shorter ones through ServerManager::setSettings().
@@ -34,6 +33,10 @@ struct MonitorSettings
     int passBudget = 20;
     // Off only in benchmarks, to measure what the cache and the worker save.
     bool cacheBcrypt = true;
+    // Hashes that may run at once (0: one per core), and the cost from which a hash runs outside that
+    // limit: one of such a cost takes minutes to days and must not hold up the other servers.
+    int hashWorkers = 0;
+    int ownThreadCost = 16;
 };
 
 // Owns every monitored server and drives its exchanges with the server's HTTP JSON API.
@@ -57,7 +60,8 @@ public:
     void _request(std::shared_ptr<Server> server, const QString& path, std::function<void(QNetworkReply*)> callback,
                   bool authenticate);
 
-    void _addWsseHeaders(QNetworkRequest& request, std::shared_ptr<Server> server);
+    // The hash is handed in: it is computed on a worker before the request is sent.
+    void _addWsseHeaders(QNetworkRequest& request, const Server& server, const QByteArray& hash);
     void _parseAuth(const QJsonDocument& doc, std::shared_ptr<Server> server);
     void _parseHealth(const QJsonDocument& doc, std::shared_ptr<Server> server);
     void _parseLicense(const QJsonDocument& doc, std::shared_ptr<Server> server);
@@ -109,14 +113,14 @@ private:
     bool _passHasTime();
     void _withinPass(std::function<void()> work);
     void _runDeferred();
-    QByteArray _bcrypt(const std::shared_ptr<Server>& server);
+    void _send(const std::shared_ptr<Server>& server, const QString& path,
+               const std::function<void(QNetworkReply*)>& callback, const QByteArray* hash);
 
     QNetworkAccessManager* networkManager;
     QList<std::shared_ptr<Server>> servers;
-    QThreadPool* hashPool;
     MonitorSettings currentSettings;
     std::function<void()> saveHandler;
-    BcryptCache bcryptCache;
+    BcryptQueue hashes;
     QHash<QNetworkReply*, Transfer> transfers;
     // One timer for every reply in flight rather than one each: hundreds of requests a round made
     // hundreds of short-lived timers, and each one costs a sorted insertion in the event loop's list.

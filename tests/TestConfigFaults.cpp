@@ -1,5 +1,6 @@
 // Faults around the configuration file that only another process can produce: a full disk that
-// kills or refuses the writer, a writer killed mid-save, and two copies of the program saving at once.
+// kills or refuses the writer, a writer killed mid-save, two copies of the program saving at once, and a
+// writer that may write the file but not its folder.
 // The test executable is its own child: "--child MODE ..." runs one of the writers below.
 #include "app/config/ConfigManager.h"
 #include "monitor/ServerManager.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +22,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include <cstdio>
@@ -93,6 +96,20 @@ int childSaveUnderLimit(bool ignoreSignal)
 #endif
 }
 
+// Saves as a user who may write config.json but not its folder; root becomes "nobody" for it.
+int childSaveInPlace(const QString& tag)
+{
+#ifdef Q_OS_UNIX
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        return 3;
+    applyVersion(tag, 1);
+    return ConfigManager::instance()->writeConfigFile(versionFile(tag, 1)) ? 0 : 1;
+#else
+    Q_UNUSED(tag)
+    return 3;
+#endif
+}
+
 int runChild(const QStringList& args)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Quelvane SAS"));
@@ -102,6 +119,8 @@ int runChild(const QStringList& args)
         return childSaveLoop(args.value(1), args.value(2).toInt());
     if (mode == QLatin1String("full"))
         return childSaveUnderLimit(args.value(1) == QLatin1String("ignore"));
+    if (mode == QLatin1String("inplace"))
+        return childSaveInPlace(args.value(1));
     return 2;
 }
 
@@ -126,6 +145,7 @@ private slots:
     void fullDisk();
     void killedWhileSaving();
     void twoInstancesSaving();
+    void folderNotWritable();
 
 private:
     std::unique_ptr<QProcess> startChild(const QStringList& args);
@@ -258,6 +278,31 @@ void TestConfigFaults::twoInstancesSaving()
     QVERIFY2(version.first == QLatin1String("first") || version.first == QLatin1String("second"),
              "config.json is not a complete version");
     QCOMPARE(version.second, saves - 1);
+}
+
+void TestConfigFaults::folderNotWritable()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Produced with POSIX owners and modes");
+#else
+    QVERIFY(ConfigManager::instance()->writeConfigFile(versionFile(QStringLiteral("old"), 1)));
+    const QString dir = ConfigManager::instance()->configDir().path();
+    const auto open = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    if (geteuid() == 0) {
+        // The folders stay root's; the file becomes the child's.
+        for (QString path = dir; path.startsWith(appData->path()); path = QFileInfo(path).path())
+            QVERIFY(QFile::setPermissions(path, open | QFileDevice::WriteOwner));
+        QCOMPARE(::chown(QFile::encodeName(configFile()).constData(), 65534, 65534), 0);
+    } else {
+        QVERIFY(QFile::setPermissions(dir, open));
+    }
+    auto child = startChild({QStringLiteral("inplace"), QStringLiteral("new")});
+    QVERIFY(child->waitForFinished(60000));
+    QFile::setPermissions(dir, open | QFileDevice::WriteOwner);
+    QCOMPARE(child->exitCode(), 0);
+    QCOMPARE(readFile(configFile()), versionFile(QStringLiteral("new"), 1));
+    QCOMPARE(QFile::permissions(configFile()) & 0x0077, QFileDevice::Permissions());
+#endif
 }
 
 int main(int argc, char** argv)

@@ -82,7 +82,6 @@ private slots:
     void firstSaveCreatesDirectories();
     void configPathIsDirectory();
     void directoryCannotBeCreated();
-    void readOnlyDirectoryKeepsOldFile();
     void failedWriteKeepsOldFile();
     void ownerOnlyPermissions();
 
@@ -420,26 +419,6 @@ void TestConfigManager::directoryCannotBeCreated()
     ConfigManager::instance()->save();
     QVERIFY(QFileInfo(blocker).isFile());
     QCOMPARE(readFile(blocker), QByteArray("not a directory"));
-}
-
-void TestConfigManager::readOnlyDirectoryKeepsOldFile()
-{
-#ifdef Q_OS_WIN
-    QSKIP("A read-only attribute does not stop files being created in a directory on Windows");
-#else
-    if (geteuid() == 0) {
-        QSKIP("Directory permissions do not bind root");
-    }
-    putFile(emptyForm);
-    const QString dir = ConfigManager::instance()->configDir().path();
-    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    ExtActionManager::instance()->addAction(QStringLiteral("/opt/scripts/siren.sh"));
-    const bool written = ConfigManager::instance()->writeConfigFile("{}");
-    ConfigManager::instance()->save();
-    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY(!written);
-    QCOMPARE(readFile(configFile()), emptyForm);
-#endif
 }
 
 void TestConfigManager::failedWriteKeepsOldFile()

@@ -71,6 +71,9 @@ private slots:
     void bcryptWorker_data();
     void bcryptWorker();
     void burstsWaitTheirTurn();
+    // Leaves hashes of an absurd cost running for good: the last of the suite.
+    void hashesLeaveWorkersFree_data();
+    void hashesLeaveWorkersFree();
 
 private:
     void watch(const std::shared_ptr<Server>& server);
@@ -368,6 +371,17 @@ void TestServerManager::editWhileAuthenticating()
     QVERIFY(waitForRequests(sim, "edit", "sysinfo", 2));
     QVERIFY(waitForRequests(sim, "edit", "health", before + 4));
     QVERIFY(shortestGap(requestsOf(sim, "edit", "health").mid(before)) >= minGap);
+
+    // An edit after a failed authentication: the pending retry is dropped, so one round runs, not two.
+    sim.setEndpoint("edit", "auth", QJsonObject{{"status", 401}});
+    manager->initServer(server);
+    QTRY_VERIFY(!server->alarmsError.isEmpty() && server->initTimer.isActive());
+    sim.setEndpoint("edit", "auth", {});
+    const int auths = countOf(sim, "edit", "auth");
+    manager->initServer(server);
+    QVERIFY(waitForRequests(sim, "edit", "sysinfo", 3));
+    QTest::qWait(shortSettings().authRetryInterval + slack);
+    QCOMPARE(countOf(sim, "edit", "auth"), auths + 1);
 }
 
 void TestServerManager::hangingServer()
@@ -533,6 +547,50 @@ void TestServerManager::burstsWaitTheirTurn()
         if (path.endsWith(QLatin1String("/auth")))
             authOrder << path.section(QLatin1Char('/'), -2, -2);
     QCOMPARE(authOrder, (QStringList{logins[0], logins[1], logins[2], logins[3], logins[5]}));
+}
+
+void TestServerManager::hashesLeaveWorkersFree_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("ownThreadCost");
+    QTest::addColumn<QString>("then"); // what happens to the server of cost 31 before the other is added
+    QTest::newRow("absurd cost") << 1 << MonitorSettings().ownThreadCost << "";
+    QTest::newRow("removed") << 1 << 32 << "remove";
+    QTest::newRow("superseded") << 1 << 32 << "edit";
+    QTest::newRow("shared") << 2 << 32 << "twin";
+}
+
+// A hash of cost 31 takes days; it must not keep any other server from being polled.
+void TestServerManager::hashesLeaveWorkersFree()
+{
+    QFETCH(int, workers);
+    QFETCH(int, ownThreadCost);
+    QFETCH(QString, then);
+    MonitorSettings settings = shortSettings();
+    settings.hashWorkers = workers;
+    settings.ownThreadCost = ownThreadCost;
+    manager->setSettings(settings);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
+    const QString slow = "slow" + tag, fast = "fast" + tag;
+    QVERIFY(load(sim, {recorder(slow, {}, "secret", "$2b$31$Ro0CUfOqk6Ei.OgoyH5XNu"), recorder(fast)}));
+    auto absurd = addServer(sim, slow);
+    QVERIFY(waitForRequests(sim, slow, "auth", 1));
+    if (then == "remove")
+        manager->removeServer(absurd);
+    else if (then == "edit")
+        manager->initServer(absurd);
+    else if (then == "twin")
+        addServer(sim, slow);
+    QVERIFY(waitForRequests(sim, slow, "auth", then == "edit" || then == "twin" ? 2 : 1));
+    QTest::qWait(100);
+    addServer(sim, fast);
+    QVERIFY(waitForRequests(sim, fast, "health", 2));
+    // A request of the absurd server waits for its hash on a worker; the GUI thread goes on polling.
+    if (then.isEmpty()) {
+        manager->refreshAlarms(absurd);
+        QVERIFY(waitForRequests(sim, fast, "health", 3));
+    }
+    QCOMPARE(countOf(sim, slow, "health"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerManager)

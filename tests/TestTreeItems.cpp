@@ -33,7 +33,7 @@ TreeItem* makeItem(int kind, const std::shared_ptr<Server>& server, QStringList*
     case InfoServer:
         return new ServerInfoTreeItem(server, nullptr);
     default:
-        return new NotificationTreeItem(QStringLiteral("x"), messages);
+        return new NotificationTreeItem(QStringLiteral("x"), messages, server->camerasIgnoreUntil);
     }
 }
 } // namespace
@@ -156,7 +156,8 @@ private slots:
         if (hasLines) {
             messages << QStringLiteral("line");
         }
-        NotificationTreeItem item(QStringLiteral("Title"), &messages);
+        QDateTime until;
+        NotificationTreeItem item(QStringLiteral("Title"), &messages, until);
         item.category = NotificationCategory(category);
         if (ignored) {
             item.ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
@@ -208,7 +209,8 @@ private slots:
     void ignoreIsStrict()
     {
         QStringList messages;
-        NotificationTreeItem item(QStringLiteral("c"), &messages);
+        QDateTime until;
+        NotificationTreeItem item(QStringLiteral("c"), &messages, until);
         QVERIFY(item.ignoreUntil.isNull());
         QVERIFY(!item.isIgnored());
         item.ignoreUntil = QDateTime::currentDateTime().addMSecs(-50);

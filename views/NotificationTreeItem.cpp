@@ -2,8 +2,8 @@
 
 #include <QIcon>
 
-NotificationTreeItem::NotificationTreeItem(const QString& text, QStringList* messages)
-    : TreeItem(text), text(text), messages(messages)
+NotificationTreeItem::NotificationTreeItem(const QString& text, QStringList* messages, QDateTime& ignoreUntil)
+    : TreeItem(text), ignoreUntil(ignoreUntil), text(text), messages(messages)
 {
 }
 

@@ -23,7 +23,7 @@ public:
         Type = QStandardItem::UserType + 2
     };
 
-    NotificationTreeItem(const QString& text, QStringList* messages);
+    NotificationTreeItem(const QString& text, QStringList* messages, QDateTime& ignoreUntil);
     ~NotificationTreeItem() override;
 
     int type() const override;
@@ -34,7 +34,8 @@ public:
     // The image shown for the category right now; kept apart from data() so it can be checked by path.
     QString iconPath() const;
 
-    QDateTime ignoreUntil;
+    // The server record's own, so that rows made again after a failure keep the user's silence.
+    QDateTime& ignoreUntil;
     QString text;
     QStringList* messages;
     NotificationCategory category = RecorderCategory;

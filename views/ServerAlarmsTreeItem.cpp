@@ -44,13 +44,16 @@ void ServerAlarmsTreeItem::refresh()
         return;
     }
     if (!recorderItem) {
-        recorderItem = addCategory(TreeItem::tr("Recorder"), &server->recorderErrors, RecorderCategory);
+        recorderItem = addCategory(TreeItem::tr("Recorder"), &server->recorderErrors, server->recorderIgnoreUntil,
+                                   RecorderCategory);
     }
     if (!camerasItem) {
-        camerasItem = addCategory(TreeItem::tr("Cameras"), &server->camerasErrors, CamerasCategory);
+        camerasItem = addCategory(TreeItem::tr("Cameras"), &server->camerasErrors, server->camerasIgnoreUntil,
+                                   CamerasCategory);
     }
     if (!hardwareItem) {
-        hardwareItem = addCategory(TreeItem::tr("Hardware"), &server->hardwareErrors, HardwareCategory);
+        hardwareItem = addCategory(TreeItem::tr("Hardware"), &server->hardwareErrors, server->hardwareIgnoreUntil,
+                                   HardwareCategory);
     }
     recorderItem->refresh();
     camerasItem->refresh();
@@ -67,9 +70,9 @@ void ServerAlarmsTreeItem::updateOk()
 }
 
 NotificationTreeItem* ServerAlarmsTreeItem::addCategory(const QString& text, QStringList* messages,
-                                                        NotificationCategory category)
+                                                        QDateTime& ignoreUntil, NotificationCategory category)
 {
-    auto* item = new NotificationTreeItem(text, messages);
+    auto* item = new NotificationTreeItem(text, messages, ignoreUntil);
     item->category = category;
     appendChild(item);
     return item;

@@ -28,5 +28,6 @@ public:
     bool ok = true;
 
 private:
-    NotificationTreeItem* addCategory(const QString& text, QStringList* messages, NotificationCategory category);
+    NotificationTreeItem* addCategory(const QString& text, QStringList* messages, QDateTime& ignoreUntil,
+                                      NotificationCategory category);
 };

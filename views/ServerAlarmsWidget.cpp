@@ -86,10 +86,14 @@ NotificationTreeItem* ServerAlarmsWidget::currentCategory()
 void ServerAlarmsWidget::onIgnoreNotifications()
 {
     NotificationTreeItem* category = currentCategory();
-    if (category) {
-        auto* serverRow = static_cast<ServerTreeItem*>(category->QStandardItem::parent());
-        category->ignoreUntil = IgnoreNotificationDialog::askIgnoreUntil(this, serverRow->server);
+    if (!category) {
+        return;
     }
+    // The dialog's loop goes on polling, and a failed poll deletes the category rows: hold the server and
+    // its own ignore time, never the row, across it.
+    const std::shared_ptr<Server> server = static_cast<ServerTreeItem*>(category->QStandardItem::parent())->server;
+    QDateTime& ignoreUntil = category->ignoreUntil;
+    ignoreUntil = IgnoreNotificationDialog::askIgnoreUntil(this, server);
 }
 
 void ServerAlarmsWidget::onUnignoreNotifications()

@@ -55,6 +55,9 @@ bool ConfigManager::writeConfigFile(const QByteArray& data) const
     }
     // Written beside the old file and renamed over it, so a failed write never leaves it truncated.
     QSaveFile file(path);
+    // A file the user may write in a folder they may not (one set up by an administrator) is written in
+    // place, the one way left to save it; everywhere else the rename keeps it whole.
+    file.setDirectWriteFallback(true);
     // Unbuffered, because a buffered flush reports a short write (full disk) as success.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return false;

@@ -572,16 +572,16 @@ void TestServerManager::hashesLeaveWorkersFree()
     manager->setSettings(settings);
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
     const QString slow = "slow" + tag, fast = "fast" + tag;
-    // The other server's password is its own, so its hash is not known from an earlier test.
-    QVERIFY(load(sim, {recorder(slow, {}, "secret", "$2b$31$Ro0CUfOqk6Ei.OgoyH5XNu"), recorder(fast, {}, fast)}));
-    auto absurd = addServer(sim, slow);
+    // Passwords of the row's own, so no hash is known or running from an earlier test.
+    QVERIFY(load(sim, {recorder(slow, {}, slow, "$2b$31$Ro0CUfOqk6Ei.OgoyH5XNu"), recorder(fast, {}, fast)}));
+    auto absurd = addServer(sim, slow, slow);
     QVERIFY(waitForRequests(sim, slow, "auth", 1));
     if (then == "remove")
         manager->removeServer(absurd);
     else if (then == "edit")
         manager->initServer(absurd);
     else if (then == "twin")
-        addServer(sim, slow);
+        addServer(sim, slow, slow);
     QVERIFY(waitForRequests(sim, slow, "auth", then == "edit" || then == "twin" ? 2 : 1));
     QTest::qWait(100);
     addServer(sim, fast, fast);

@@ -1,0 +1,125 @@
+#pragma once
+
+// What several suites share: short intervals, simulator recorders, and driving a modal dialog.
+#include "monitor/ServerManager.h"
+#include "tools/recorder-sim/RecorderSim.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace TestSupport {
+
+const QString salt04 = QStringLiteral("$2b$04$Ro0CUfOqk6Ei.OgoyH5XNu");
+
+// Short enough for a test, long enough that a loaded machine keeps the order of events.
+inline MonitorSettings shortSettings()
+{
+    MonitorSettings settings;
+    settings.pollInterval = 200;
+    settings.authRetryInterval = 300;
+    settings.requestTimeout = 1000;
+    return settings;
+}
+
+inline QJsonObject recorder(const QString& login, const QJsonObject& endpoints = {},
+                            const QString& password = QStringLiteral("secret"), const QString& salt = salt04)
+{
+    return {{"login", login}, {"password", password}, {"salt", salt}, {"endpoints", endpoints}};
+}
+
+inline bool load(RecorderSim& sim, const QJsonArray& recorders)
+{
+    QString error;
+    if (!sim.loadScenario({{"recorders", recorders}}, &error))
+        qWarning("%s", qPrintable(error));
+    return error.isEmpty();
+}
+
+inline std::shared_ptr<Server> addServer(const RecorderSim& sim, const QString& login,
+                                         const QString& password = QStringLiteral("secret"))
+{
+    return ServerManager::instance()->addServer(login + QStringLiteral(" server"), QStringLiteral("127.0.0.1"),
+                                                sim.port(), login, password);
+}
+
+inline void removeAllServers()
+{
+    const QList<std::shared_ptr<Server>> added = ServerManager::instance()->serverList();
+    for (const auto& server : added)
+        ServerManager::instance()->removeServer(server);
+}
+
+// The requests the simulator routed to a recorder: of one endpoint ("auth", "health", "sysinfo",
+// "license"), or of all with an empty one.
+inline QList<RecordedRequest> requestsOf(const RecorderSim& sim, const QString& login, const QString& endpoint = {})
+{
+    QList<RecordedRequest> found;
+    for (const RecordedRequest& request : sim.requests()) {
+        const QString name = request.path.endsWith(QLatin1String("/auth")) ? QStringLiteral("auth")
+                                                                           : request.path.section(QLatin1Char('/'), -1);
+        if (request.login == login && (endpoint.isEmpty() || name == endpoint))
+            found.append(request);
+    }
+    return found;
+}
+
+inline int countOf(const RecorderSim& sim, const QString& login, const QString& endpoint)
+{
+    return requestsOf(sim, login, endpoint).size();
+}
+
+// Keeps the event loop running, so the monitor goes on sending, until the requests have arrived.
+inline bool waitForRequests(const RecorderSim& sim, const QString& login, const QString& endpoint, int count,
+                            int timeoutMs = 10000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (countOf(sim, login, endpoint) < count) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// Runs step on the modal widget of that class once it shows (exec() or a static flow around it);
+// the returned flag turns true then. A step that fails rejects the dialog, so no test hangs in it.
+template <typename Widget> std::shared_ptr<bool> whenModal(std::function<void(Widget*)> step)
+{
+    auto ran = std::make_shared<bool>(false);
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(0);
+    const QDeadlineTimer deadline(30000);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, step, deadline, ran] {
+        auto* modal = qobject_cast<Widget*>(QApplication::activeModalWidget());
+        if (!modal || !modal->isVisible()) {
+            if (deadline.hasExpired()) {
+                timer->stop();
+                timer->deleteLater();
+            }
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        *ran = true;
+        step(modal);
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (QTest::currentTestFailed() && dialog && dialog->isVisible())
+            dialog->reject();
+    });
+    timer->start();
+    return ran;
+}
+
+inline void press(QWidget* dialog, QDialogButtonBox::StandardButton which)
+{
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(which),
+                      Qt::LeftButton);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,439 @@
+// The two tab pages, fed the way the server manager feeds them, and what the user does on them.
+#include "TestSupport.h"
+#include "app/MainWindow.h"
+#include "dialogs/IgnoreNotificationDialog.h"
+#include "notify/ExtActionManager.h"
+#include "views/AlarmScriptLauncher.h"
+#include "views/RowSizeCacheDelegate.h"
+#include "views/ServerAlarmsTreeItem.h"
+#include "views/ServerAlarmsWidget.h"
+#include "views/ServerInfoTreeItem.h"
+#include "views/ServerInfoWidget.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+using namespace TestSupport;
+
+namespace {
+
+QTreeView* viewOf(QWidget* page)
+{
+    return page->findChild<QTreeView*>(QStringLiteral("serverTreeView"));
+}
+
+QStandardItemModel* modelOf(QWidget* page)
+{
+    return qobject_cast<QStandardItemModel*>(viewOf(page)->model());
+}
+
+// One step of a server's life: "r1|c1,c2|h1" a good poll with these recorder, cameras and hardware
+// lines, "!text" a failure, "wait" a new authentication, "ignore N" / "expand N" on category row N.
+void apply(const std::shared_ptr<Server>& server, ServerAlarmsTreeItem* row, QTreeView* view, const QString& step)
+{
+    if (step.startsWith(QLatin1String("ignore ")) || step.startsWith(QLatin1String("expand "))) {
+        auto* category = static_cast<NotificationTreeItem*>(row->child(step.rightRef(1).toInt()));
+        if (step.startsWith(QLatin1Char('i')))
+            category->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
+        else
+            view->expand(category->index());
+        return;
+    }
+    server->initialized = step != QLatin1String("wait");
+    if (!server->initialized) {
+        emit server->alarmsUpdated();
+        return;
+    }
+    server->clearAlarms();
+    server->alarmsError = step.startsWith(QLatin1Char('!')) ? step.mid(1) : QString();
+    const QStringList lists = step.split(QLatin1Char('|'));
+    if (server->alarmsError.isEmpty() && lists.size() == 3) {
+        server->recorderErrors = lists.at(0).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        server->camerasErrors = lists.at(1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        server->hardwareErrors = lists.at(2).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    }
+    emit server->alarmsUpdated();
+}
+
+// The rows below parent as the user sees them: text, icon, tooltip, "+" when expanded, "!" in orange.
+QStringList dump(QTreeView* view, const QModelIndex& parent = {}, const QString& indent = {})
+{
+    auto* model = qobject_cast<QStandardItemModel*>(view->model());
+    QStringList lines;
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        const QModelIndex index = model->index(row, 0, parent);
+        QStandardItem* item = model->itemFromIndex(index);
+        QString line = indent + item->text();
+        if (auto* server = dynamic_cast<ServerAlarmsTreeItem*>(item))
+            line += " <" + server->iconPath() + '>';
+        else if (auto* info = dynamic_cast<ServerInfoTreeItem*>(item))
+            line += " <" + info->iconPath() + '>';
+        else if (auto* category = dynamic_cast<NotificationTreeItem*>(item))
+            line += " <" + category->iconPath() + '>';
+        if (item->data(Qt::ToolTipRole).isValid())
+            line += " {" + item->data(Qt::ToolTipRole).toString() + '}';
+        if (view->isExpanded(index))
+            line += QLatin1String(" +");
+        if (item->data(Qt::ForegroundRole).value<QBrush>().color() == QColor(0xE3, 0x6F, 0x10))
+            line += QLatin1String(" !");
+        lines << line << dump(view, index, indent + QLatin1String("  "));
+    }
+    return lines;
+}
+
+// Right-clicks the row (empty space when invalid) and returns the visible entries of the menu shown.
+QStringList contextMenu(QWidget* page, const QModelIndex& index)
+{
+    QTreeView* view = viewOf(page);
+    const QPoint pos = index.isValid() ? view->visualRect(index).center()
+                                       : QPoint(view->viewport()->width() / 2, view->viewport()->height() - 3);
+    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier, pos);
+    QStringList texts;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, &closer, [&texts] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions())
+                if (action->isVisible())
+                    texts << action->text();
+            menu->close();
+        }
+    });
+    closer.start(5);
+    const QPoint global = view->viewport()->mapToGlobal(pos);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, page->mapFromGlobal(global), global);
+    QApplication::sendEvent(page, &event);
+    return texts;
+}
+
+void trigger(QWidget* page, const QString& text)
+{
+    for (QAction* action : viewOf(page)->findChild<QMenu*>()->actions())
+        if (action->text() == text)
+            action->trigger();
+}
+
+QList<bool> emissions(const QSignalSpy& spy)
+{
+    QList<bool> values;
+    for (const QList<QVariant>& arguments : spy)
+        values << arguments.at(0).toBool();
+    return values;
+}
+
+} // namespace
+
+class TestViews : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        MonitorSettings quiet;
+        quiet.pollInterval = quiet.authRetryInterval = 600000;
+        ServerManager::instance()->setSettings(quiet);
+        alarms = new ServerAlarmsWidget;
+        new AlarmScriptLauncher(alarms);
+        info = new ServerInfoWidget;
+        for (QWidget* page : {static_cast<QWidget*>(alarms), static_cast<QWidget*>(info)}) {
+            page->resize(400, 600);
+            page->show();
+        }
+    }
+
+    void cleanup()
+    {
+        for (const auto& server : QList<std::shared_ptr<Server>>(announced))
+            ServerManager::instance()->removeServer(server);
+        announced.clear();
+        delete alarms;
+        delete info;
+        for (const auto& action : QList<std::shared_ptr<ExtAction>>(ExtActionManager::instance()->actionList()))
+            ExtActionManager::instance()->removeAction(action);
+    }
+
+    void alarmRows_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QList<bool>>("last"); // errorStateChanged during the last step
+        const QString ok = "Hall <:icons/server-ok>", nok = "Hall <:icons/server-nok>";
+        const QString rec = "  Recorder <:/icons/recorder-ok>", cam = "  Cameras <:/icons/cameras-ok>",
+                      hw = "  Hardware <:/icons/hardware-ok>";
+        QTest::newRow("new") << QStringList{} << QStringList{"Hall <:icons/server-wait> {Connecting...}"}
+                             << QList<bool>{};
+        QTest::newRow("cameras in alarm")
+            << QStringList{"|c1,c2|"} << QStringList{nok, rec, "  Cameras <:/icons/cameras-nok>", "    c1", "    c2", hw}
+            << QList<bool>{false, false, false, true};
+        QTest::newRow("cleared, rows kept open")
+            << QStringList{"r1||", "expand 0", "||"} << QStringList{ok, rec + " +", cam, hw}
+            << QList<bool>{true, true, true, false};
+        QTest::newRow("authenticating again keeps rows")
+            << QStringList{"|c1|", "wait"}
+            << QStringList{"Hall <:icons/server-wait> {Connecting...}", rec, "  Cameras <:/icons/cameras-nok>",
+                           "    c1", hw}
+            << QList<bool>{true};
+        QTest::newRow("failed after alarm") << QStringList{"|c1|", "!Host not found"}
+                                            << QStringList{"Hall <:icons/forbidden> {Host not found}"}
+                                            << QList<bool>{true};
+        QTest::newRow("failed after ok") << QStringList{"||", "!x"} << QStringList{"Hall <:icons/forbidden> {x}"}
+                                         << QList<bool>{false};
+        for (int category = 0; category < 3; ++category) {
+            QStringList lines{"", "", ""};
+            lines[category] = "a1,a2";
+            QStringList tree{ok, rec, cam, hw};
+            tree[category + 1] = tree[category + 1].section(" <", 0, 0) + " <:/icons/ignored>";
+            QTest::addRow("ignored category %d", category)
+                << QStringList{lines.join('|'), "ignore " + QString::number(category), lines.join('|')} << tree
+                << QList<bool>{true, true, true, false};
+        }
+        QTest::newRow("ignore leaves the others")
+            << QStringList{"|c1|h1", "ignore 2", "|c1|h1"}
+            << QStringList{nok, rec, "  Cameras <:/icons/cameras-nok>", "    c1", "  Hardware <:/icons/ignored>"}
+            << QList<bool>{true, true, true, true};
+        QTest::newRow("ignore outlives a failure")
+            << QStringList{"|c1|", "ignore 1", "!down", "|c1|"}
+            << QStringList{ok, rec, "  Cameras <:/icons/ignored>", hw} << QList<bool>{true, true, true, false};
+    }
+
+    void alarmRows()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, tree);
+        QFETCH(QList<bool>, last);
+        auto server = announce("Hall");
+        auto* row = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
+        QSignalSpy spy(alarms, &ServerAlarmsWidget::errorStateChanged);
+        for (const QString& step : steps) {
+            spy.clear();
+            apply(server, row, viewOf(alarms), step);
+        }
+        QCOMPARE(dump(viewOf(alarms)), tree);
+        QCOMPARE(emissions(spy), last);
+    }
+
+    void contextMenus_data()
+    {
+        QTest::addColumn<bool>("onInfo");
+        QTest::addColumn<QString>("target"); // row path: "0" server, "0/1" its second child...
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("server") << false << "0" << QStringList{"Edit server", "Delete server"};
+        QTest::newRow("active category") << false << "0/0" << QStringList{"Ignore notifications"};
+        QTest::newRow("ignored category") << false << "0/1" << QStringList{"Unignore notifications"};
+        QTest::newRow("ignore ran out") << false << "0/2" << QStringList{"Ignore notifications"};
+        QTest::newRow("alarm line") << false << "0/0/0" << QStringList{};
+        QTest::newRow("empty space") << false << "" << QStringList{};
+        QTest::newRow("info server") << true << "0" << QStringList{"Edit server", "Delete server"};
+        QTest::newRow("info row") << true << "0/0" << QStringList{};
+    }
+
+    void contextMenus()
+    {
+        QFETCH(bool, onInfo);
+        QFETCH(QString, target);
+        QFETCH(QStringList, entries);
+        auto server = announce("Hall");
+        server->sysInfo = {{"name", "rec"}};
+        server->initialized = true;
+        emit server->infoUpdated();
+        auto* row = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
+        apply(server, row, viewOf(alarms), "r1|c1|");
+        row->camerasItem->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
+        row->hardwareItem->ignoreUntil = QDateTime::currentDateTime().addMSecs(-1);
+        apply(server, row, viewOf(alarms), "r1|c1|");
+        QWidget* page = onInfo ? static_cast<QWidget*>(info) : alarms;
+        viewOf(page)->expandAll();
+        QModelIndex index;
+        for (const QString& part : target.split('/', Qt::SkipEmptyParts))
+            index = viewOf(page)->model()->index(part.toInt(), 0, index);
+        QCOMPARE(contextMenu(page, index).join(";"), entries.join(";"));
+        // What the menu showed is what its entries do: server entries act only on server rows.
+        trigger(page, "Delete server");
+        QCOMPARE(ServerManager::instance()->serverList().size(), entries.contains("Delete server") ? 0 : 1);
+    }
+
+    void deleteOneOfSeveral()
+    {
+        for (const char* name : {"A", "B", "C"})
+            announce(name);
+        viewOf(info)->setCurrentIndex(modelOf(info)->index(1, 0));
+        info->onDeleteServer();
+        for (QWidget* page : {static_cast<QWidget*>(alarms), static_cast<QWidget*>(info)})
+            QCOMPARE(dump(viewOf(page)).join(';').remove(QRegularExpression(" <[^>]*>| \\{[^}]*\\}")), "A;C");
+        QCOMPARE(ServerManager::instance()->serverList().size(), 2);
+    }
+
+    // Case files: the server's system information and licence in, the Information rows out.
+    void informationRows()
+    {
+        const QDir cases(QFINDTESTDATA("data/info"));
+        QVERIFY(!cases.entryList(QDir::Files).isEmpty());
+        for (const QString& name : cases.entryList(QDir::Files)) {
+            QFile file(cases.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QByteArray text = file.readAll();
+            for (int days : {-1, 0, 1})
+                text.replace("@day" + QByteArray::number(days),
+                             QDate::currentDate().addDays(days).toString("yyyyMMdd").toLatin1());
+            const QJsonObject json = QJsonDocument::fromJson(text).object();
+            auto server = announce("Hall");
+            server->initialized = true;
+            server->sysInfo = json["sysinfo"].toObject();
+            server->license = json["license"].toObject();
+            server->infoError = json["error"].toString();
+            emit server->infoUpdated();
+            QStringList expected;
+            for (const QJsonValue& line : json["tree"].toArray())
+                expected << line.toString();
+            QCOMPARE(dump(viewOf(info)).join('\n'), expected.join('\n'));
+            ServerManager::instance()->removeServer(server);
+            announced.clear();
+        }
+    }
+
+    void tabHighlight_data()
+    {
+        QTest::addColumn<QString>("events"); // a digit opens that tab, T/F emit errorStateChanged(true/false)
+        QTest::addColumn<bool>("red");
+        QTest::newRow("error on Information") << "1T" << true;
+        QTest::newRow("error on Alarms") << "T" << false;
+        QTest::newRow("false never clears") << "1TF" << true;
+        QTest::newRow("opening Alarms clears") << "1T0" << false;
+        QTest::newRow("again after clearing") << "1T01T" << true;
+    }
+
+    void tabHighlight()
+    {
+        QFETCH(QString, events);
+        QFETCH(bool, red);
+        MainWindow window;
+        auto* tabs = qobject_cast<QTabWidget*>(window.centralWidget());
+        auto* page = qobject_cast<ServerAlarmsWidget*>(tabs->widget(0));
+        for (const QChar event : events) {
+            if (event.isDigit())
+                tabs->setCurrentIndex(event.digitValue());
+            else
+                emit page->errorStateChanged(event == 'T');
+        }
+        QCOMPARE(tabs->styleSheet(), red ? QStringLiteral("QTabBar::tab:first {color: #F00;}") : QString());
+    }
+
+    void scriptsOnAlarms()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("The starts are recorded by a POSIX shell script");
+#endif
+        QTemporaryDir dir;
+        const QString script = dir.filePath("on alarm.sh"), log = dir.filePath("starts");
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nprintf '%s %s\\n' \"$QUELVANE_EVENT\" \"$QUELVANE_ALARMS\" >> '" + log.toUtf8() + "'\n");
+        file.close();
+        QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+        ExtActionManager::instance()->addAction(script);
+        const auto starts = [&log] {
+            QFile read(log);
+            return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
+        };
+        auto hall = announce("Hall"), gate = announce("Gate");
+        auto* hallRow = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
+        auto* gateRow = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(1));
+        // Polls that keep the alarm, and a second server joining it, start nothing more; a fall re-arms.
+        for (const char* step : {"||", "r1||", "r1||", "r1||"})
+            apply(hall, hallRow, viewOf(alarms), step);
+        apply(gate, gateRow, viewOf(alarms), "|g|");
+        apply(hall, hallRow, viewOf(alarms), "||");
+        apply(gate, gateRow, viewOf(alarms), "||");
+        gateRow->recorderItem->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
+        apply(gate, gateRow, viewOf(alarms), "r9|\"g\"\\\n|h1");
+        apply(gate, gateRow, viewOf(alarms), "r9|\"g\"\\\n|h1");
+        const QByteArray expected =
+            "alarm [{\"server\":\"Hall\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":{\"recorder\":[\"r1\"]}}]\n"
+            "alarm [{\"server\":\"Gate\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":"
+            "{\"cameras\":[\"\\\"g\\\"\\\\\\n\"],\"hardware\":[\"h1\"]}}]\n";
+        QTRY_COMPARE_WITH_TIMEOUT(starts(), expected, 20000);
+        QTest::qWait(300);
+        QCOMPARE(starts(), expected);
+        // Over its size bound the document loses lines from its end and says so, still valid JSON.
+        apply(gate, gateRow, viewOf(alarms), "|" + QString(30, 'x') + "|" + QString("y,").repeated(40));
+        const QByteArray cut = AlarmScriptLauncher::alarmsJson(modelOf(alarms), 200);
+        QVERIFY2(cut.size() < 200 && cut.contains("\"truncated\":true"), cut.constData());
+        QVERIFY(QJsonDocument::fromJson(cut).isArray());
+    }
+
+    // A failure of the server while the ignore dialog is open deletes the category rows; the silence
+    // chosen must still reach the rows its next good reply makes.
+    void ignoreWhileTheServerFails()
+    {
+        RecorderSim sim;
+        QVERIFY(sim.start());
+        const QJsonObject camera{{"name", "Gate"}, {"streamName", "main"}, {"error", "down"}};
+        const QJsonObject alarm{
+            {"json", QJsonObject{{"health", QJsonObject{{"recorder", true}, {"cameras", false}, {"hardware", true}}},
+                                 {"errorDetails", QJsonObject{{"cameras", QJsonArray{camera}}}}}}};
+        QVERIFY(load(sim, {recorder("admin", {{"health", alarm}})}));
+        ServerManager::instance()->setSettings(shortSettings());
+        auto server = addServer(sim, "admin");
+        announced << server;
+        auto* row = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
+        QTRY_VERIFY_WITH_TIMEOUT(row->camerasItem && !row->ok, 20000);
+        viewOf(alarms)->expandAll();
+        QCOMPARE(contextMenu(alarms, row->camerasItem->index()), QStringList{"Ignore notifications"});
+        const auto ran = whenModal<IgnoreNotificationDialog>([&](IgnoreNotificationDialog* dialog) {
+            dialog->findChild<QSpinBox*>("hoursInput")->setValue(1);
+            QVERIFY(load(sim, {recorder("admin", {{"health", QJsonObject{{"status", 500}}}})}));
+            QTRY_COMPARE_WITH_TIMEOUT(row->rowCount(), 0, 20000);
+            QVERIFY(load(sim, {recorder("admin", {{"health", alarm}})}));
+            press(dialog, QDialogButtonBox::Ok);
+        });
+        trigger(alarms, "Ignore notifications");
+        QVERIFY(*ran);
+        QTRY_VERIFY_WITH_TIMEOUT(row->camerasItem && row->ok, 20000);
+        QVERIFY(row->camerasItem->isIgnored() && row->camerasItem->rowCount() == 0);
+        // Unignore brings the alarm back at once, with the refresh it asks for.
+        QCOMPARE(contextMenu(alarms, row->camerasItem->index()), QStringList{"Unignore notifications"});
+        trigger(alarms, "Unignore notifications");
+        QTRY_VERIFY_WITH_TIMEOUT(!row->ok, 20000);
+    }
+
+    // Remembered row sizes must be the sizes the view's own delegate gives, also for a row in its own font.
+    void rowSizes()
+    {
+        QTreeView* view = viewOf(alarms);
+        QStyleOptionViewItem option;
+        option.initFrom(view);
+        option.font = view->font();
+        option.widget = view;
+        QFont big;
+        big.setPointSize(30);
+        auto* plain = new QStandardItem("Site 1");
+        auto* item = new QStandardItem("Site 1");
+        item->setFont(big);
+        modelOf(alarms)->appendRow({plain});
+        modelOf(alarms)->appendRow({item});
+        for (QStandardItem* row : {plain, item})
+            QCOMPARE(view->itemDelegate()->sizeHint(option, row->index()),
+                     QStyledItemDelegate().sizeHint(option, row->index()));
+    }
+
+private:
+    std::shared_ptr<Server> announce(const QString& name)
+    {
+        announced << ServerManager::instance()->addServer(name, "127.0.0.1", 1, "l", "p");
+        // No traffic: these servers are fed by hand.
+        announced.last()->initTimer.stop();
+        return announced.last();
+    }
+
+    ServerAlarmsWidget* alarms = nullptr;
+    ServerInfoWidget* info = nullptr;
+    QList<std::shared_ptr<Server>> announced;
+};
+
+QTEST_MAIN(TestViews)
+#include "TestViews.moc"

@@ -1,0 +1,268 @@
+// The program as main builds it, once per system locale (QUELVANE_EXPECTED_LANGUAGE names the language
+// it must give): the main window, its dialogs, the tray without a system tray, the scripts.
+#include "TestSupport.h"
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "dialogs/EditserverDialog.h"
+#include "dialogs/ExtActionsDialog.h"
+#include "dialogs/IgnoreNotificationDialog.h"
+#include "notify/ExtActionManager.h"
+#include "notify/SysTray.h"
+#include "views/ServerAlarmsWidget.h"
+
+#include <QAbstractItemView>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QTranslator>
+
+using namespace TestSupport;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
+}
+
+QStringList rowTexts(const QAbstractItemView* view)
+{
+    QStringList texts;
+    for (int row = 0; row < view->model()->rowCount(); ++row)
+        texts << view->model()->index(row, 0).data().toString();
+    return texts;
+}
+
+void setInput(QWidget* dialog, const char* input, const QString& text)
+{
+    QWidget* widget = dialog->findChild<QWidget*>(input);
+    widget->setProperty(widget->inherits("QSpinBox") ? "value" : "text", text);
+}
+
+QAction* serversMenuAction(MainWindow& window, int index)
+{
+    return window.menuBar()->actions().value(0)->menu()->actions().value(index);
+}
+
+struct RecordingSysTray : SysTray
+{
+    using SysTray::SysTray;
+    void showBalloon(const QString& title, const QString& message) override { balloons << title + "|" + message; }
+    QStringList balloons;
+};
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+    const bool french = qEnvironmentVariable("QUELVANE_EXPECTED_LANGUAGE") == QLatin1String("fr");
+    QString pick(const char* english, const char* french) const
+    {
+        return QString::fromUtf8(this->french ? french : english);
+    }
+    RecorderSim sim;
+    std::unique_ptr<QTemporaryDir> tmp;
+
+    QString configFile() const { return tmp->filePath(QStringLiteral("Quelvane SAS/Quelvane Monitor/config.json")); }
+    QStringList stored(const char* list, const char* key) const
+    {
+        QStringList values;
+        for (const QJsonValue& entry : QJsonDocument::fromJson(readFile(configFile()))[list].toArray())
+            values << entry[key].toString();
+        return values;
+    }
+    void writeConfig(const QStringList& logins, const QString& script = {})
+    {
+        QJsonArray servers, scripts = script.isEmpty() ? QJsonArray() : QJsonArray{QJsonObject{{"path", script}}};
+        for (const QString& login : logins)
+            servers.append(QJsonObject{{"name", login + " server"},
+                                       {"host", "127.0.0.1"},
+                                       {"port", sim.port()},
+                                       {"login", login},
+                                       {"password", "secret"}});
+        writeFile(configFile(), QJsonDocument(QJsonObject{{"servers", servers}, {"extActions", scripts}}).toJson());
+    }
+    // In a folder with a blank in its name; each start appends the alarm it got to "<script>.log".
+    QString writeScript(const QString& name) const
+    {
+        const QString path = tmp->filePath(QStringLiteral("with blank/") + name);
+        writeFile(path, "#!/bin/sh\necho \"$QUELVANE_ALARM\" >> \"$0.log\"\n");
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Startup::configure(*qApp);
+        QCOMPARE(Startup::languageCode(), qEnvironmentVariable("QUELVANE_EXPECTED_LANGUAGE"));
+        // A catalogue that failed to load must not linger as a child of the application.
+        QCOMPARE(qApp->findChildren<QTranslator*>(QString(), Qt::FindDirectChildrenOnly).size(), int(french));
+        QVERIFY(sim.start() && load(sim, {recorder("a"), recorder("b"), recorder("c"), recorder("d")}));
+        ServerManager::instance()->setSettings(shortSettings());
+    }
+
+    void init()
+    {
+        tmp = std::make_unique<QTemporaryDir>();
+        qputenv("APPDATA", QFile::encodeName(tmp->path()));
+    }
+
+    void cleanup()
+    {
+        removeAllServers();
+        for (const auto& action : QList<std::shared_ptr<ExtAction>>(ExtActionManager::instance()->actionList()))
+            ExtActionManager::instance()->removeAction(action);
+    }
+
+    void mainWindow()
+    {
+        MainWindow window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quelvane Monitor"));
+        auto* tabs = qobject_cast<QTabWidget*>(window.centralWidget());
+        QCOMPARE(
+            QStringList({tabs->tabText(0), tabs->tabText(1), window.menuBar()->actions().value(0)->text(),
+                         serversMenuAction(window, 0)->text(), serversMenuAction(window, 1)->text()}),
+            QStringList({pick("Alarms", "Alarmes"), pick("Information", "Informations"), pick("Servers", "Serveurs"),
+                         pick("Add server", "Ajouter un serveur"), pick("Scripts on alarms", "Scripts sur alarme")}));
+        // The Alarms title turns red on an error while the other tab is shown, and stays so until it is looked at.
+        tabs->setCurrentIndex(1);
+        for (bool inError : {true, false}) {
+            emit window.findChild<ServerAlarmsWidget*>()->errorStateChanged(inError);
+            QVERIFY(tabs->styleSheet().contains(QLatin1String("#F00")));
+        }
+        tabs->setCurrentIndex(0);
+        QCOMPARE(tabs->styleSheet(), QString());
+        // Without a system tray closing the window ends the program.
+        window.show();
+        QVERIFY(window.close());
+        // An SVG that renders shows the image plugin is there.
+        QVERIFY(!QIcon(QStringLiteral(":/icons/server-ok")).pixmap(64, 42).isNull());
+    }
+
+    // Added through the menu, edited and deleted through the Alarms page: each change reaches the file.
+    void serversThroughTheWindow()
+    {
+        writeConfig({"a", "b", "c"});
+        MainWindow window;
+        auto* page = window.findChild<ServerAlarmsWidget*>();
+        auto* view = page->findChild<QAbstractItemView*>(QStringLiteral("serverTreeView"));
+        bool focusOnFirstEmpty = false;
+        whenModal<EditserverDialog>([&](EditserverDialog* dialog) {
+            QCOMPARE(dialog->windowTitle(), pick("Edit server", "Editer serveur"));
+            setInput(dialog, "nameInput", "d server");
+            setInput(dialog, "loginInput", "d");
+            press(dialog, QDialogButtonBox::Ok);
+            focusOnFirstEmpty =
+                dialog->isVisible() && dialog->focusWidget() == dialog->findChild<QWidget*>("hostInput");
+            setInput(dialog, "hostInput", "127.0.0.1");
+            setInput(dialog, "portInput", QString::number(sim.port()));
+            setInput(dialog, "passwordInput", "secret");
+            press(dialog, QDialogButtonBox::Ok);
+        });
+        serversMenuAction(window, 0)->trigger();
+        QVERIFY(focusOnFirstEmpty);
+        QCOMPARE(stored("servers", "name"), QStringList({"a server", "b server", "c server", "d server"}));
+
+        // Accepting an edit authenticates again.
+        QVERIFY(waitForRequests(sim, "b", "auth", 1));
+        const int auths = countOf(sim, "b", "auth");
+        view->setCurrentIndex(view->model()->index(1, 0));
+        whenModal<EditserverDialog>([&](EditserverDialog* dialog) {
+            QCOMPARE(dialog->findChild<QWidget*>("portInput")->property("value"), QVariant(int(sim.port())));
+            setInput(dialog, "nameInput", "Depot");
+            press(dialog, QDialogButtonBox::Ok);
+        });
+        page->onEditServer();
+        QCOMPARE(stored("servers", "name"), QStringList({"a server", "Depot", "c server", "d server"}));
+        QVERIFY(waitForRequests(sim, "b", "auth", auths + 1));
+
+        // The window makes the monitor save on removal; nothing here installs that.
+        page->onDeleteServer();
+        QCOMPARE(rowTexts(view), QStringList({"a server", "c server", "d server"}));
+        QCOMPARE(stored("servers", "name"), QStringList({"a server", "c server", "d server"}));
+    }
+
+    // 1 day 2 hours 30 minutes, accepted, then cancelled (now).
+    void ignoreDialog()
+    {
+        for (bool accept : {true, false}) {
+            const qint64 seconds = accept ? 86400 + 2 * 3600 + 30 * 60 : 0;
+            whenModal<IgnoreNotificationDialog>([&](IgnoreNotificationDialog* dialog) {
+                setInput(dialog, "daysInput", "1");
+                setInput(dialog, "hoursInput", "2");
+                setInput(dialog, "minutesInput", "30");
+                press(dialog, accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+            });
+            const QDateTime before = QDateTime::currentDateTime();
+            const QDateTime until = IgnoreNotificationDialog::askIgnoreUntil(nullptr, addServer(sim, "a"));
+            QVERIFY(until >= before.addSecs(seconds) && until <= QDateTime::currentDateTime().addSecs(seconds));
+        }
+    }
+
+    void scripts()
+    {
+        const QStringList paths{writeScript("first.sh"), writeScript("second script.sh"), writeScript("third.sh")};
+        writeConfig({}, paths.at(0));
+        MainWindow window;
+        serversMenuAction(window, 1)->trigger();
+        auto* dialog = window.findChild<ExtActionsDialog*>();
+        auto* view = dialog->findChild<QAbstractItemView*>();
+        QCOMPARE(rowTexts(view), paths.mid(0, 1));
+        QString caption;
+        whenModal<QFileDialog>([&](QFileDialog* chooser) {
+            caption = chooser->windowTitle();
+            chooser->selectFile(paths.at(1));
+            static_cast<QDialog*>(chooser)->accept();
+        });
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("addBtn")), Qt::LeftButton);
+        QCOMPARE(caption, pick("Choose file to open", "Choisir un fichier"));
+        QCOMPARE(stored("extActions", "path"), paths.mid(0, 2));
+        // Started once on addition, with no alarm.
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(paths.at(1) + ".log"), QByteArray("\n"), 20000);
+
+        ExtActionManager::instance()->addAction(paths.at(2));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("removeBtn")), Qt::LeftButton);
+        const QStringList left{paths.at(0), paths.at(2)};
+        QCOMPARE(rowTexts(view), left);
+        QCOMPARE(stored("extActions", "path"), left);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUELVANE_ALARM"), QStringLiteral("recorder down"));
+        ExtActionManager::instance()->runActions(environment);
+        // Loading started nothing, so each log holds this one start.
+        for (const QString& path : left)
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path + ".log"), QByteArray("recorder down\n"), 20000);
+    }
+
+    // Without a system tray (offscreen) the icon stays hidden and has no menu, but follows the state.
+    void trayWithoutSystemTray()
+    {
+        const QString message =
+            pick("Some elements require your attention", "Certains éléments requièrent votre attention");
+        const QImage ok = QIcon(QStringLiteral(":/icons/systray-ok")).pixmap(64).toImage();
+        QWidget parent;
+        RecordingSysTray tray(&parent);
+        for (bool inError : {true, true, false}) {
+            tray.setError(inError);
+            QCOMPARE(tray.toolTip(), inError ? message : QString());
+            QCOMPARE(tray.icon().pixmap(64).toImage() == ok, !inError);
+        }
+        QCOMPARE(tray.balloons, QStringList({"Quelvane Monitor|" + message, "Quelvane Monitor|" + message}));
+        QVERIFY(!tray.isVisible() && !tray.contextMenu());
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "TestApp.moc"

@@ -1,0 +1,194 @@
+// The configuration file: case files read and rewritten, the file's mode and place, and the faults only
+// another process can produce. The executable is its own child: "--child MODE" runs one of the writers.
+#include "app/config/ConfigManager.h"
+#include "monitor/ServerManager.h"
+#include "notify/ExtActionManager.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Large enough that a write takes a while and passes any small file size limit.
+QByteArray version(const char* tag, int number)
+{
+    return QByteArray(tag).append('-').append(QByteArray::number(number)).append('\n').repeated(40000);
+}
+
+int runChild(const QString& mode)
+{
+    if (mode == QLatin1String("loop")) {
+        for (int number = 0;; ++number) {
+            ConfigManager::instance()->writeConfigFile(version("crash", number));
+            std::printf("saved %d\n", number);
+            std::fflush(stdout);
+        }
+    }
+    if (mode == QLatin1String("full-ignore"))
+        std::signal(SIGXFSZ, SIG_IGN);
+    if (mode.startsWith(QLatin1String("full"))) {
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 4096;
+        return setrlimit(RLIMIT_FSIZE, &limit) != 0 || ConfigManager::instance()->writeConfigFile(version("full", 1));
+    }
+    // Root would pass the folder's mode; "nobody" does not.
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        return 3;
+    return ConfigManager::instance()->writeConfigFile(version("new", 1)) ? 0 : 1;
+}
+
+} // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> appData;
+    QString configFile() const
+    {
+        return appData->filePath(QStringLiteral("Quelvane SAS/Quelvane Monitor/config.json"));
+    }
+    std::unique_ptr<QProcess> startChild(const QString& mode)
+    {
+        auto child = std::make_unique<QProcess>();
+        child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), mode});
+        return child;
+    }
+
+private slots:
+    void init()
+    {
+        appData = std::make_unique<QTemporaryDir>();
+        qputenv("APPDATA", QFile::encodeName(appData->path()));
+    }
+
+    void cleanup()
+    {
+        for (const auto& server : QList<std::shared_ptr<Server>>(ServerManager::instance()->serverList()))
+            ServerManager::instance()->removeServer(server);
+        for (const auto& action : QList<std::shared_ptr<ExtAction>>(ExtActionManager::instance()->actionList()))
+            ExtActionManager::instance()->removeAction(action);
+    }
+
+    // NAME.in is put in place (none: no file), loaded and saved again; NAME.out is the exact result.
+    void rewrite_data()
+    {
+        QTest::addColumn<QString>("base");
+        const QDir dir(QFINDTESTDATA("data/config"));
+        for (const QString& out : dir.entryList({QStringLiteral("*.out")}))
+            QTest::newRow(qPrintable(out.chopped(4))) << dir.filePath(out.chopped(4));
+    }
+
+    void rewrite()
+    {
+        QFETCH(QString, base);
+        QVERIFY(QDir().mkpath(QFileInfo(configFile()).path()));
+        QVERIFY(!QFile::exists(base + ".in") || QFile::copy(base + ".in", configFile()));
+        ConfigManager::instance()->load();
+        ConfigManager::instance()->save();
+        QCOMPARE(QString::fromUtf8(readFile(configFile())), QString::fromUtf8(readFile(base + ".out")));
+    }
+
+    // The passwords are in clear: a new file and one left readable by others both end up 0600.
+    void ownerOnly()
+    {
+        for (int round = 0; round < 2; ++round) {
+            ConfigManager::instance()->save();
+            QCOMPARE(QFile::permissions(configFile()) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QVERIFY(QFile::setPermissions(configFile(), QFileDevice::Permissions(0x6644)));
+        }
+    }
+
+    void withoutAppData()
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(appData->filePath(QStringLiteral("xdg"))));
+        const QString file = appData->filePath(QStringLiteral("xdg/Quelvane SAS/Quelvane Monitor/config.json"));
+        for (bool empty : {false, true}) {
+            empty ? qputenv("APPDATA", QByteArray()) : qunsetenv("APPDATA");
+            QFile::remove(file);
+            ConfigManager::instance()->save();
+            QVERIFY(QFile::exists(file));
+        }
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // By default the kernel kills a writer that passes the limit, in the middle of its write.
+    void fullDisk()
+    {
+        for (const QString mode : {"full", "full-ignore"}) {
+            QVERIFY(ConfigManager::instance()->writeConfigFile(version("old", 7)));
+            auto child = startChild(mode);
+            QVERIFY(child->waitForFinished(60000));
+            QCOMPARE(readFile(configFile()), version("old", 7));
+            QCOMPARE(child->exitStatus(), mode == "full" ? QProcess::CrashExit : QProcess::NormalExit);
+            // Refused: the failure is reported and nothing is left beside the file.
+            QCOMPARE(child->exitCode(), mode == "full" ? SIGXFSZ : 0);
+            if (mode != "full")
+                QCOMPARE(QFileInfo(configFile()).dir().entryList(QDir::Files | QDir::Hidden),
+                         QStringList{"config.json"});
+        }
+    }
+
+    void killedWhileSaving()
+    {
+        for (int round = 0; round < 4; ++round) {
+            auto child = startChild(QStringLiteral("loop"));
+            QTRY_VERIFY_WITH_TIMEOUT(child->canReadLine(), 60000);
+            QTest::qWait(int(QRandomGenerator::global()->bounded(20, 400)));
+            child->kill();
+            QVERIFY(child->waitForFinished(30000));
+            const int saved = child->readAllStandardOutput().trimmed().split('\n').last().split(' ').value(1).toInt();
+            // The last version reported saved, or the one being saved at the kill; whole either way.
+            const QByteArray data = readFile(configFile());
+            QVERIFY2(data == version("crash", saved) || data == version("crash", saved + 1), data.left(20).constData());
+        }
+    }
+
+    void folderNotWritable()
+    {
+        QVERIFY(ConfigManager::instance()->writeConfigFile(version("old", 1)));
+        const QString dir = QFileInfo(configFile()).path();
+        const auto open =
+            QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        if (geteuid() == 0) {
+            // The folders stay root's; the file becomes the child's.
+            for (QString path = dir; path.startsWith(appData->path()); path = QFileInfo(path).path())
+                QVERIFY(QFile::setPermissions(path, open | QFileDevice::WriteOwner));
+            QCOMPARE(::chown(QFile::encodeName(configFile()).constData(), 65534, 65534), 0);
+        } else {
+            QVERIFY(QFile::setPermissions(dir, open));
+        }
+        auto child = startChild(QStringLiteral("inplace"));
+        QVERIFY(child->waitForFinished(60000));
+        QFile::setPermissions(dir, open | QFileDevice::WriteOwner);
+        QCOMPARE(child->exitCode(), 0);
+        QCOMPARE(readFile(configFile()), version("new", 1));
+        QCOMPARE(QFile::permissions(configFile()) & 0x0077, QFileDevice::Permissions());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Quelvane SAS"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quelvane Monitor"));
+    if (argc > 2 && qstrcmp(argv[1], "--child") == 0)
+        return runChild(QString::fromLatin1(argv[2]));
+    TestConfig test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TestConfig.moc"

@@ -32,34 +32,6 @@ QStandardItemModel* modelOf(QWidget* page)
     return qobject_cast<QStandardItemModel*>(viewOf(page)->model());
 }
 
-// One step of a server's life: "r1|c1,c2|h1" a good poll with these recorder, cameras and hardware
-// lines, "!text" a failure, "wait" a new authentication, "ignore N" / "expand N" on category row N.
-void apply(const std::shared_ptr<Server>& server, ServerAlarmsTreeItem* row, QTreeView* view, const QString& step)
-{
-    if (step.startsWith(QLatin1String("ignore ")) || step.startsWith(QLatin1String("expand "))) {
-        auto* category = static_cast<NotificationTreeItem*>(row->child(step.rightRef(1).toInt()));
-        if (step.startsWith(QLatin1Char('i')))
-            category->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
-        else
-            view->expand(category->index());
-        return;
-    }
-    server->initialized = step != QLatin1String("wait");
-    if (!server->initialized) {
-        emit server->alarmsUpdated();
-        return;
-    }
-    server->clearAlarms();
-    server->alarmsError = step.startsWith(QLatin1Char('!')) ? step.mid(1) : QString();
-    const QStringList lists = step.split(QLatin1Char('|'));
-    if (server->alarmsError.isEmpty() && lists.size() == 3) {
-        server->recorderErrors = lists.at(0).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        server->camerasErrors = lists.at(1).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        server->hardwareErrors = lists.at(2).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    }
-    emit server->alarmsUpdated();
-}
-
 // The rows below parent as the user sees them: text, icon, tooltip, "+" when expanded, "!" in orange.
 QStringList dump(QTreeView* view, const QModelIndex& parent = {}, const QString& indent = {})
 {
@@ -207,11 +179,10 @@ private slots:
         QFETCH(QStringList, tree);
         QFETCH(QList<bool>, last);
         auto server = announce("Hall");
-        auto* row = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
         QSignalSpy spy(alarms, &ServerAlarmsWidget::errorStateChanged);
-        for (const QString& step : steps) {
+        for (const QString& text : steps) {
             spy.clear();
-            apply(server, row, viewOf(alarms), step);
+            step(server, text);
         }
         QCOMPARE(dump(viewOf(alarms)), tree);
         QCOMPARE(emissions(spy), last);
@@ -241,11 +212,10 @@ private slots:
         server->sysInfo = {{"name", "rec"}};
         server->initialized = true;
         emit server->infoUpdated();
-        auto* row = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
-        apply(server, row, viewOf(alarms), "r1|c1|");
-        row->camerasItem->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
-        row->hardwareItem->ignoreUntil = QDateTime::currentDateTime().addMSecs(-1);
-        apply(server, row, viewOf(alarms), "r1|c1|");
+        step(server, "r1|c1|");
+        step(server, "ignore 1");
+        rowOf(server)->hardwareItem->ignoreUntil = QDateTime::currentDateTime().addMSecs(-1);
+        step(server, "r1|c1|");
         QWidget* page = onInfo ? static_cast<QWidget*>(info) : alarms;
         viewOf(page)->expandAll();
         QModelIndex index;
@@ -341,17 +311,15 @@ private slots:
             return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
         };
         auto hall = announce("Hall"), gate = announce("Gate");
-        auto* hallRow = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(0));
-        auto* gateRow = static_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(1));
         // Polls that keep the alarm, and a second server joining it, start nothing more; a fall re-arms.
-        for (const char* step : {"||", "r1||", "r1||", "r1||"})
-            apply(hall, hallRow, viewOf(alarms), step);
-        apply(gate, gateRow, viewOf(alarms), "|g|");
-        apply(hall, hallRow, viewOf(alarms), "||");
-        apply(gate, gateRow, viewOf(alarms), "||");
-        gateRow->recorderItem->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
-        apply(gate, gateRow, viewOf(alarms), "r9|\"g\"\\\n|h1");
-        apply(gate, gateRow, viewOf(alarms), "r9|\"g\"\\\n|h1");
+        for (const char* text : {"||", "r1||", "r1||", "r1||"})
+            step(hall, text);
+        step(gate, "|g|");
+        step(hall, "||");
+        step(gate, "||");
+        rowOf(gate)->recorderItem->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
+        step(gate, "r9|\"g\"\\\n|h1");
+        step(gate, "r9|\"g\"\\\n|h1");
         const QByteArray expected =
             "alarm [{\"server\":\"Hall\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":{\"recorder\":[\"r1\"]}}]\n"
             "alarm [{\"server\":\"Gate\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":"
@@ -360,7 +328,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(starts(), expected);
         // Over its size bound the document loses lines from its end and says so, still valid JSON.
-        apply(gate, gateRow, viewOf(alarms), "|" + QString(30, 'x') + "|" + QString("y,").repeated(40));
+        step(gate, "|" + QString(30, 'x') + "|" + QString("y,").repeated(40));
         const QByteArray cut = AlarmScriptLauncher::alarmsJson(modelOf(alarms), 200);
         QVERIFY2(cut.size() < 200 && cut.contains("\"truncated\":true"), cut.constData());
         QVERIFY(QJsonDocument::fromJson(cut).isArray());
@@ -422,6 +390,41 @@ private slots:
     }
 
 private:
+    // One step of a server's life: "r1|c1,c2|h1" a good poll with these recorder, cameras and hardware
+    // lines, "!text" a failure, "wait" a new authentication, "ignore N" / "expand N" on category row N.
+    void step(const std::shared_ptr<Server>& server, const QString& text)
+    {
+        if (text.startsWith(QLatin1String("ignore ")) || text.startsWith(QLatin1String("expand "))) {
+            auto* category = static_cast<NotificationTreeItem*>(rowOf(server)->child(text.rightRef(1).toInt()));
+            if (text.startsWith(QLatin1Char('i')))
+                category->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
+            else
+                viewOf(alarms)->expand(category->index());
+            return;
+        }
+        server->initialized = text != QLatin1String("wait");
+        const QStringList lists = text.split(QLatin1Char('|'));
+        if (server->initialized) {
+            server->alarmsError = text.startsWith(QLatin1Char('!')) ? text.mid(1) : QString();
+            server->recorderErrors = lists.value(0).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            server->camerasErrors = lists.value(1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            server->hardwareErrors = lists.value(2).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            if (lists.size() < 3)
+                server->clearAlarms();
+        }
+        emit server->alarmsUpdated();
+    }
+
+    ServerAlarmsTreeItem* rowOf(const std::shared_ptr<Server>& server)
+    {
+        for (int row = 0; row < modelOf(alarms)->rowCount(); ++row) {
+            auto* item = dynamic_cast<ServerAlarmsTreeItem*>(modelOf(alarms)->item(row));
+            if (item && item->server == server)
+                return item;
+        }
+        return nullptr;
+    }
+
     std::shared_ptr<Server> announce(const QString& name)
     {
         announced << ServerManager::instance()->addServer(name, "127.0.0.1", 1, "l", "p");

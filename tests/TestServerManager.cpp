@@ -19,11 +19,6 @@ qint64 shortestGap(const QList<RecordedRequest>& requests)
     return gap;
 }
 
-QString endpointOf(const RecordedRequest& request)
-{
-    return request.path.endsWith(QLatin1String("/auth")) ? QStringLiteral("auth") : request.path.section('/', -1);
-}
-
 // The fields of the record that a case names, as JSON; "<network>" stands for any text of the network
 // layer's own, which names the port and varies with the Qt version.
 QByteArray stateOf(const Server& s, const QJsonObject& expect)
@@ -54,255 +49,235 @@ QByteArray stateOf(const Server& s, const QJsonObject& expect)
 class TestServerManager : public QObject
 {
     Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void monitoring();
-    void replies_data();
-    void replies();
-    void editAndRemove();
-    // Leaves hashes of an absurd cost running for good: the last of the suite.
-    void hashesLeaveWorkersFree_data();
-    void hashesLeaveWorkersFree();
-
-private:
     RecorderSim sim;
     ServerManager* manager = ServerManager::instance();
-};
 
-void TestServerManager::initTestCase()
-{
-    QVERIFY(sim.start());
-}
+private slots:
+    void init()
+    {
+        QVERIFY(sim.port() || sim.start());
+        manager->setSettings(shortSettings());
+        sim.clearRequests();
+    }
 
-void TestServerManager::init()
-{
-    manager->setSettings(shortSettings());
-    sim.clearRequests();
-}
+    void cleanup()
+    {
+        manager->setSaveHandler({});
+        removeAllServers();
+        manager->setSettings(MonitorSettings());
+    }
 
-void TestServerManager::cleanup()
-{
-    manager->setSaveHandler({});
-    removeAllServers();
-    manager->setSettings(MonitorSettings());
-}
+    void monitoring()
+    {
+        // Blank, delimiters, accent and placeholder: one path segment, and Latin-1 in X-WSSE.
+        const QString login = QStringLiteral("a b/c?d#é%1");
+        const QString health = QStringLiteral(
+            R"({"health":{"recorder":false,"cameras":false,"hardware":false},"errorDetails":{"recorder":["disk full",42],)"
+            R"("cameras":[{"name":"%2","streamName":"main","error":"no signal"}],"hardware":{"arecaErrors":["raid"],)"
+            R"("smartErrors":{"globalError":"","disks":[{"dev":"sda","model":"XY","errors":["E1","E2"]}]}}}})");
+        QJsonObject r = recorder(login, {{"health", QJsonObject{{"raw", health}}}});
+        r["dateSkewSeconds"] = 3600;
+        r["rejectReplayedNonces"] = true;
+        QVERIFY(load(sim, {r}));
+        auto server = addServer(sim, login);
+        QSignalSpy alarms(server.get(), &Server::alarmsUpdated);
+        QSignalSpy info(server.get(), &Server::infoUpdated);
+        // Nothing leaves before the event loop runs again.
+        QVERIFY(!server->initialized && server->initTimer.isActive() && alarms.isEmpty());
 
-void TestServerManager::monitoring()
-{
-    // Blank, delimiters, accent and placeholder: one path segment, and Latin-1 in X-WSSE.
-    const QString login = QStringLiteral("a b/c?d#é%1");
-    const QString health = QStringLiteral(
-        R"({"health":{"recorder":false,"cameras":false,"hardware":false},"errorDetails":{"recorder":["disk full",42],)"
-        R"("cameras":[{"name":"%2","streamName":"main","error":"no signal"}],"hardware":{"arecaErrors":["raid"],)"
-        R"("smartErrors":{"globalError":"","disks":[{"dev":"sda","model":"XY","errors":["E1","E2"]}]}}}})");
-    QJsonObject r = recorder(login, {{"health", QJsonObject{{"raw", health}}}});
-    r["dateSkewSeconds"] = 3600;
-    r["rejectReplayedNonces"] = true;
-    QVERIFY(load(sim, {r}));
-    auto server = addServer(sim, login);
-    QSignalSpy alarms(server.get(), &Server::alarmsUpdated);
-    QSignalSpy info(server.get(), &Server::infoUpdated);
-    // Nothing leaves before the event loop runs again.
-    QVERIFY(!server->initialized && server->initTimer.isActive() && alarms.isEmpty());
+        QVERIFY(waitForRequests(sim, login, "health", 4));
+        QTRY_VERIFY(!server->license.isEmpty() && !server->sysInfo.isEmpty());
+        server->alarmsTimer.stop();
+        // Once when authentication starts, then once per health reply; info at the start and with the licence.
+        QTRY_COMPARE(alarms.count(), 1 + countOf(sim, login, "health"));
+        QCOMPARE(info.count(), 2);
+        QCOMPARE(server->recorderErrors, (QStringList{"disk full", ""}));
+        QCOMPARE(server->camerasErrors, QStringList{R"("%2" on stream "main": no signal)"});
+        QCOMPARE(server->hardwareErrors, (QStringList{"raid", "sda (XY): E1", "sda (XY): E2"}));
+        QVERIFY(!server->recorderOk() && !server->camerasOk() && !server->hardwareOk());
+        QVERIFY(server->alarmsError.isEmpty() && server->infoError.isEmpty());
+        QCOMPARE(server->salt, salt04);
+        // Local minus server clock; the Date header has whole seconds.
+        QVERIFY2(server->clockOffset > -3600400 && server->clockOffset < -3598600,
+                 qPrintable(QString::number(server->clockOffset)));
 
-    QVERIFY(waitForRequests(sim, login, "health", 4));
-    QTRY_VERIFY(!server->license.isEmpty() && !server->sysInfo.isEmpty());
-    server->alarmsTimer.stop();
-    // Once when authentication starts, then once per health reply; info at the start and with the licence.
-    QTRY_COMPARE(alarms.count(), 1 + countOf(sim, login, "health"));
-    QCOMPARE(info.count(), 2);
-    QCOMPARE(server->recorderErrors, (QStringList{"disk full", ""}));
-    QCOMPARE(server->camerasErrors, QStringList{R"("%2" on stream "main": no signal)"});
-    QCOMPARE(server->hardwareErrors, (QStringList{"raid", "sda (XY): E1", "sda (XY): E2"}));
-    QVERIFY(!server->recorderOk() && !server->camerasOk() && !server->hardwareOk());
-    QVERIFY(server->alarmsError.isEmpty() && server->infoError.isEmpty());
-    QCOMPARE(server->salt, salt04);
-    // Local minus server clock; the Date header has whole seconds.
-    QVERIFY2(server->clockOffset > -3600400 && server->clockOffset < -3598600,
-             qPrintable(QString::number(server->clockOffset)));
-
-    const QList<RecordedRequest> all = requestsOf(sim, login);
-    QStringList order;
-    for (const RecordedRequest& request : all)
-        order << endpointOf(request);
-    QCOMPARE(all.first().path, api + "users/a%20b%2Fc%3Fd%23%C3%A9%251/auth");
-    QCOMPARE(order.count("auth") + order.count("sysinfo") + order.count("license"), 3);
-    QVERIFY(order.first() == "auth" && order.indexOf("sysinfo") < order.indexOf("license"));
-    QVERIFY(shortestGap(requestsOf(sim, login, "health")) >= shortSettings().pollInterval - slack);
-    const QByteArray language = qgetenv("QUELVANE_EXPECTED_LANGUAGE");
-    for (const RecordedRequest& request : all) {
-        QList<QByteArray> ours;
-        for (const auto& header : request.headers) {
-            if (header.first == "Authorization" || header.first == "X-WSSE" || header.first == "Accept-Language")
-                ours << header.first;
+        const QList<RecordedRequest> all = requestsOf(sim, login);
+        QCOMPARE(all.first().path, api + "users/a%20b%2Fc%3Fd%23%C3%A9%251/auth");
+        QCOMPARE(countOf(sim, login, "auth") + countOf(sim, login, "sysinfo") + countOf(sim, login, "license"), 3);
+        // The licence is asked for once the system information has come.
+        QVERIFY(requestsOf(sim, login, "sysinfo")[0].receivedMs <= requestsOf(sim, login, "license")[0].receivedMs);
+        QVERIFY(shortestGap(requestsOf(sim, login, "health")) >= shortSettings().pollInterval - slack);
+        const QByteArray language = qgetenv("QUELVANE_EXPECTED_LANGUAGE");
+        for (const RecordedRequest& request : all) {
+            QByteArrayList ours;
+            for (const auto& header : request.headers)
+                if (QByteArrayList{"Authorization", "X-WSSE", "Accept-Language"}.contains(header.first))
+                    ours << header.first;
+            const bool auth = request.path.endsWith(QLatin1String("/auth"));
+            QCOMPARE(ours.join(' '),
+                     auth ? QByteArray("Accept-Language") : QByteArray("Authorization X-WSSE Accept-Language"));
+            QCOMPARE(request.method, QStringLiteral("GET"));
+            // The simulator accepted every token: a fresh nonce, Created on its clock, the right digest.
+            QVERIFY2(request.status == 200, qPrintable(request.authError));
+            if (!language.isEmpty())
+                QCOMPARE(request.header("Accept-Language"), language);
         }
-        const bool auth = endpointOf(request) == "auth";
-        QCOMPARE(ours, auth ? QList<QByteArray>({"Accept-Language"})
-                            : QList<QByteArray>({"Authorization", "X-WSSE", "Accept-Language"}));
-        QCOMPARE(request.method, QStringLiteral("GET"));
-        // The simulator accepted every token: a fresh nonce, Created on its clock, the right digest.
-        QVERIFY2(request.status == 200, qPrintable(request.authError));
-        if (!language.isEmpty())
-            QCOMPARE(request.header("Accept-Language"), language);
     }
-}
 
-// Each case: recorder settings for the simulator, the record's state to reach, the endpoint ("next")
-// that must still be asked twice after, and request counts at the end.
-void TestServerManager::replies_data()
-{
-    QTest::addColumn<QString>("file");
-    const QDir dir(QFINDTESTDATA("data/replies"));
-    const QStringList names = dir.entryList({"*.json"});
-    QVERIFY(!names.isEmpty());
-    for (const QString& name : names)
-        QTest::newRow(qPrintable(name.chopped(5))) << dir.filePath(name);
-}
-
-void TestServerManager::replies()
-{
-    QFETCH(QString, file);
-    QFile source(file);
-    QVERIFY(source.open(QIODevice::ReadOnly));
-    const QJsonObject c = QJsonDocument::fromJson(source.readAll()).object();
-    const QString login = QFileInfo(file).baseName();
-    QJsonObject r = recorder(login);
-    const QJsonObject overrides = c.value("recorder").toObject();
-    for (auto it = overrides.begin(); it != overrides.end(); ++it)
-        r[it.key()] = it.value();
-    QVERIFY(load(sim, {r}));
-    MonitorSettings settings = shortSettings();
-    settings.requestTimeout = c.value("requestTimeout").toInt(settings.requestTimeout);
-    manager->setSettings(settings);
-    auto server = addServer(sim, login, c.value("password").toString("secret"));
-    server->clockOffset = c.value("clockOffset").toInt();
-
-    const QJsonObject expect = c.value("expect").toObject();
-    const QByteArray expected = QJsonDocument(expect).toJson(QJsonDocument::Compact);
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*server, expect), expected, 20000);
-    const QString next = c.value("next").toString();
-    QVERIFY(waitForRequests(sim, login, next, countOf(sim, login, next) + 2, 20000));
-    QTRY_COMPARE(stateOf(*server, expect), expected);
-    const QJsonObject counts = c.value("requests").toObject();
-    for (auto it = counts.begin(); it != counts.end(); ++it)
-        QCOMPARE(countOf(sim, login, it.key()), it.value().toInt());
-}
-
-void TestServerManager::editAndRemove()
-{
-    QVERIFY(load(sim, {recorder("edit", {{"auth", QJsonObject{{"delayMs", 300}}}}),
-                       recorder("gone", {{"health", QJsonObject{{"delayMs", 300}}}}), recorder("never")}));
-    auto server = addServer(sim, "edit");
-    auto gone = addServer(sim, "gone");
-    QStringList steps;
-    manager->setSaveHandler([&] { steps << QString::number(manager->serverList().size()); });
-    QObject context;
-    connect(manager, &ServerManager::serverRemoved, &context, [&](std::shared_ptr<Server> s) { steps << s->login; });
-    // Removed before the event loop ran: saved without it, then announced, and never asked.
-    manager->removeServer(addServer(sim, "never"));
-    QCOMPARE(steps, (QStringList{"2", "never"}));
-    QCOMPARE(manager->toJson(), QJsonValue(QJsonArray{server->toJson(), gone->toJson()}));
-    QCOMPARE(server->toJson().toObject(), (QJsonObject{{"name", "edit server"}, {"host", "127.0.0.1"},
-                                                       {"port", sim.port()}, {"login", "edit"}, {"password", "secret"}}));
-
-    // Removed with its health reply on the way: the reply must not touch the record.
-    QVERIFY(waitForRequests(sim, "gone", "health", 1));
-    manager->removeServer(gone);
-    gone->alarmsError = gone->infoError = "marker";
-    const int goneAsked = requestsOf(sim, "gone").size();
-
-    // Edited while the first authentication is on the way: only the new round polls.
-    QVERIFY(waitForRequests(sim, "edit", "auth", 1));
-    manager->initServer(server);
-    QVERIFY(waitForRequests(sim, "edit", "health", 5));
-    QCOMPARE(countOf(sim, "edit", "auth"), 2);
-    QCOMPARE(countOf(sim, "edit", "sysinfo"), 1);
-    QCOMPARE(countOf(sim, "edit", "license"), 1);
-    QVERIFY(shortestGap(requestsOf(sim, "edit", "health")) >= shortSettings().pollInterval - slack);
-
-    // A refused authentication is retried until the server accepts; then monitoring starts.
-    sim.setEndpoint("edit", "auth", QJsonObject{{"status", 401}, {"json", QJsonObject{{"error", "No"}}}});
-    manager->initServer(server);
-    QVERIFY(waitForRequests(sim, "edit", "auth", 4));
-    QTRY_COMPARE(server->alarmsError, QStringLiteral("No"));
-    QVERIFY(shortestGap(requestsOf(sim, "edit", "auth").mid(2)) >= shortSettings().authRetryInterval - slack);
-    sim.setEndpoint("edit", "auth", {});
-    QVERIFY(waitForRequests(sim, "edit", "sysinfo", 2));
-    QTRY_VERIFY(server->alarmsError.isEmpty() && server->infoError.isEmpty() && !server->initTimer.isActive());
-
-    // An edit after a failed authentication drops the pending retry: one round, not two.
-    sim.setEndpoint("edit", "auth", QJsonObject{{"status", 401}});
-    manager->initServer(server);
-    QTRY_VERIFY(!server->alarmsError.isEmpty() && server->initTimer.isActive());
-    sim.setEndpoint("edit", "auth", {});
-    const int auths = countOf(sim, "edit", "auth");
-    manager->initServer(server);
-    QVERIFY(waitForRequests(sim, "edit", "sysinfo", 3));
-    QTest::qWait(shortSettings().authRetryInterval + slack);
-    QCOMPARE(countOf(sim, "edit", "auth"), auths + 1);
-
-    QVERIFY(requestsOf(sim, "never").isEmpty());
-    QCOMPARE(requestsOf(sim, "gone").size(), goneAsked);
-    QCOMPARE(gone->alarmsError + gone->infoError, QStringLiteral("markermarker"));
-    QVERIFY(!gone->alarmsTimer.isActive() && !gone->initTimer.isActive());
-}
-
-void TestServerManager::hashesLeaveWorkersFree_data()
-{
-    QTest::addColumn<int>("workers");
-    QTest::addColumn<int>("ownThreadCost");
-    QTest::addColumn<QString>("then"); // what happens to the server of cost 31 before the other is polled
-    QTest::newRow("absurd cost") << 1 << MonitorSettings().ownThreadCost << "";
-    QTest::newRow("removed") << 1 << 32 << "remove";
-    QTest::newRow("superseded") << 1 << 32 << "edit";
-    QTest::newRow("shared") << 2 << 32 << "twin";
-}
-
-// A hash of cost 31 takes days; it must not keep any other server from being polled.
-void TestServerManager::hashesLeaveWorkersFree()
-{
-    QFETCH(int, workers);
-    QFETCH(int, ownThreadCost);
-    QFETCH(QString, then);
-    MonitorSettings settings = shortSettings();
-    settings.hashWorkers = workers;
-    settings.ownThreadCost = ownThreadCost;
-    manager->setSettings(settings);
-    const QString tag = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
-    const QString slow = "slow" + tag, fast = "fast" + tag;
-    // Passwords of the row's own, so no hash is known or running from an earlier row.
-    QVERIFY(load(sim, {recorder(slow, {}, slow, "$2b$31$Ro0CUfOqk6Ei.OgoyH5XNu"), recorder(fast, {}, fast)}));
-    auto absurd = addServer(sim, slow, slow);
-    // The salt is taken from the reply just before the hash is asked for.
-    QTRY_VERIFY(!absurd->salt.isEmpty());
-    std::shared_ptr<Server> other;
-    if (then == "remove") {
-        // While the slow hash holds the only worker, the other one waits its turn.
-        other = addServer(sim, fast, fast);
-        QTRY_VERIFY(!other->salt.isEmpty());
-        QTest::qWait(3 * settings.pollInterval);
-        QCOMPARE(countOf(sim, fast, "health"), 0);
-        manager->removeServer(absurd);
-    } else if (then == "edit") {
-        manager->initServer(absurd);
-        QVERIFY(waitForRequests(sim, slow, "auth", 2));
-    } else if (then == "twin") {
-        auto twin = addServer(sim, slow, slow);
-        QTRY_VERIFY(!twin->salt.isEmpty());
+    // Each case: recorder settings for the simulator, the record's state to reach, the endpoint ("next")
+    // that must still be asked twice after, and request counts at the end.
+    void replies_data()
+    {
+        QTest::addColumn<QString>("file");
+        const QDir dir(QFINDTESTDATA("data/replies"));
+        const QStringList names = dir.entryList({"*.json"});
+        QVERIFY(!names.isEmpty());
+        for (const QString& name : names)
+            QTest::newRow(qPrintable(name.chopped(5))) << dir.filePath(name);
     }
-    if (!other)
-        addServer(sim, fast, fast);
-    QVERIFY(waitForRequests(sim, fast, "health", 2));
-    // A request of the absurd server waits for its hash on a worker; the GUI thread goes on polling.
-    if (then.isEmpty()) {
-        manager->refreshAlarms(absurd);
-        QVERIFY(waitForRequests(sim, fast, "health", 3));
+
+    void replies()
+    {
+        QFETCH(QString, file);
+        QFile source(file);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QJsonObject c = QJsonDocument::fromJson(source.readAll()).object();
+        const QString login = QFileInfo(file).baseName();
+        QJsonObject r = recorder(login);
+        const QJsonObject overrides = c.value("recorder").toObject();
+        for (auto it = overrides.begin(); it != overrides.end(); ++it)
+            r[it.key()] = it.value();
+        QVERIFY(load(sim, {r}));
+        MonitorSettings settings = shortSettings();
+        settings.requestTimeout = c.value("requestTimeout").toInt(settings.requestTimeout);
+        manager->setSettings(settings);
+        auto server = addServer(sim, login, c.value("password").toString("secret"));
+        server->clockOffset = c.value("clockOffset").toInt();
+
+        const QJsonObject expect = c.value("expect").toObject();
+        const QByteArray expected = QJsonDocument(expect).toJson(QJsonDocument::Compact);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(*server, expect), expected, 20000);
+        const QString next = c.value("next").toString();
+        QVERIFY(waitForRequests(sim, login, next, countOf(sim, login, next) + 2, 20000));
+        QTRY_COMPARE(stateOf(*server, expect), expected);
+        const QJsonObject counts = c.value("requests").toObject();
+        for (auto it = counts.begin(); it != counts.end(); ++it)
+            QCOMPARE(countOf(sim, login, it.key()), it.value().toInt());
     }
-    QCOMPARE(countOf(sim, slow, "health"), 0);
-}
+
+    void editAndRemove()
+    {
+        QVERIFY(load(sim, {recorder("edit", {{"auth", QJsonObject{{"delayMs", 300}}}}),
+                           recorder("gone", {{"health", QJsonObject{{"delayMs", 300}}}}), recorder("never")}));
+        auto server = addServer(sim, "edit");
+        auto gone = addServer(sim, "gone");
+        QStringList steps;
+        manager->setSaveHandler([&] { steps << QString::number(manager->serverList().size()); });
+        QObject context;
+        connect(manager, &ServerManager::serverRemoved, &context,
+                [&](std::shared_ptr<Server> s) { steps << s->login; });
+        // Removed before the event loop ran: saved without it, then announced, and never asked.
+        manager->removeServer(addServer(sim, "never"));
+        QCOMPARE(steps, (QStringList{"2", "never"}));
+        QCOMPARE(manager->toJson(), QJsonValue(QJsonArray{server->toJson(), gone->toJson()}));
+
+        // Removed with its health reply on the way: the reply must not touch the record.
+        QVERIFY(waitForRequests(sim, "gone", "health", 1));
+        manager->removeServer(gone);
+        gone->alarmsError = gone->infoError = "marker";
+        const int goneAsked = requestsOf(sim, "gone").size();
+
+        // Edited while the first authentication is on the way: only the new round polls.
+        QVERIFY(waitForRequests(sim, "edit", "auth", 1));
+        manager->initServer(server);
+        QVERIFY(waitForRequests(sim, "edit", "health", 5));
+        QCOMPARE(countOf(sim, "edit", "auth"), 2);
+        QCOMPARE(countOf(sim, "edit", "sysinfo"), 1);
+        QCOMPARE(countOf(sim, "edit", "license"), 1);
+        QVERIFY(shortestGap(requestsOf(sim, "edit", "health")) >= shortSettings().pollInterval - slack);
+
+        // A refused authentication is retried until the server accepts; then monitoring starts.
+        sim.setEndpoint("edit", "auth", QJsonObject{{"status", 401}, {"json", QJsonObject{{"error", "No"}}}});
+        manager->initServer(server);
+        QVERIFY(waitForRequests(sim, "edit", "auth", 4));
+        QTRY_COMPARE(server->alarmsError, QStringLiteral("No"));
+        QVERIFY(shortestGap(requestsOf(sim, "edit", "auth").mid(2)) >= shortSettings().authRetryInterval - slack);
+        sim.setEndpoint("edit", "auth", {});
+        QVERIFY(waitForRequests(sim, "edit", "sysinfo", 2));
+        QTRY_VERIFY(server->alarmsError.isEmpty() && server->infoError.isEmpty() && !server->initTimer.isActive());
+
+        // An edit after a failed authentication drops the pending retry: one round, not two.
+        sim.setEndpoint("edit", "auth", QJsonObject{{"status", 401}});
+        manager->initServer(server);
+        QTRY_VERIFY(!server->alarmsError.isEmpty() && server->initTimer.isActive());
+        sim.setEndpoint("edit", "auth", {});
+        const int auths = countOf(sim, "edit", "auth");
+        manager->initServer(server);
+        QVERIFY(waitForRequests(sim, "edit", "sysinfo", 3));
+        QTest::qWait(shortSettings().authRetryInterval + slack);
+        QCOMPARE(countOf(sim, "edit", "auth"), auths + 1);
+
+        QVERIFY(requestsOf(sim, "never").isEmpty());
+        QCOMPARE(requestsOf(sim, "gone").size(), goneAsked);
+        QCOMPARE(gone->alarmsError + gone->infoError, QStringLiteral("markermarker"));
+        QVERIFY(!gone->alarmsTimer.isActive() && !gone->initTimer.isActive());
+    }
+
+    void hashesLeaveWorkersFree_data()
+    {
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<int>("ownThreadCost");
+        QTest::addColumn<QString>("then"); // what happens to the server of cost 31 before the other is polled
+        QTest::newRow("absurd cost") << 1 << MonitorSettings().ownThreadCost << "";
+        QTest::newRow("removed") << 1 << 32 << "remove";
+        QTest::newRow("superseded") << 1 << 32 << "edit";
+        QTest::newRow("shared") << 2 << 32 << "twin";
+    }
+
+    // A hash of cost 31 takes days; it must not keep any other server from being polled. Such hashes run
+    // for good, so this is the last of the suite.
+    void hashesLeaveWorkersFree()
+    {
+        QFETCH(int, workers);
+        QFETCH(int, ownThreadCost);
+        QFETCH(QString, then);
+        MonitorSettings settings = shortSettings();
+        settings.hashWorkers = workers;
+        settings.ownThreadCost = ownThreadCost;
+        manager->setSettings(settings);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
+        const QString slow = "slow" + tag, fast = "fast" + tag;
+        // Passwords of the row's own, so no hash is known or running from an earlier row.
+        QVERIFY(load(sim, {recorder(slow, {}, slow, "$2b$31$Ro0CUfOqk6Ei.OgoyH5XNu"), recorder(fast, {}, fast)}));
+        auto absurd = addServer(sim, slow, slow);
+        // The salt is taken from the reply just before the hash is asked for.
+        QTRY_VERIFY(!absurd->salt.isEmpty());
+        std::shared_ptr<Server> other;
+        if (then == "remove") {
+            // While the slow hash holds the only worker, the other one waits its turn.
+            other = addServer(sim, fast, fast);
+            QTRY_VERIFY(!other->salt.isEmpty());
+            QTest::qWait(3 * settings.pollInterval);
+            QCOMPARE(countOf(sim, fast, "health"), 0);
+            manager->removeServer(absurd);
+        } else if (then == "edit") {
+            manager->initServer(absurd);
+            QVERIFY(waitForRequests(sim, slow, "auth", 2));
+        } else if (then == "twin") {
+            auto twin = addServer(sim, slow, slow);
+            QTRY_VERIFY(!twin->salt.isEmpty());
+        }
+        if (!other)
+            addServer(sim, fast, fast);
+        QVERIFY(waitForRequests(sim, fast, "health", 2));
+        // A request of the absurd server waits for its hash on a worker; the GUI thread goes on polling.
+        if (then.isEmpty()) {
+            manager->refreshAlarms(absurd);
+            QVERIFY(waitForRequests(sim, fast, "health", 3));
+        }
+        QCOMPARE(countOf(sim, slow, "health"), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestServerManager)
 #include "TestServerManager.moc"

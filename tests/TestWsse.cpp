@@ -27,133 +27,124 @@ class TestWsse : public QObject
     Q_OBJECT
 
 private slots:
-    void digest_data();
-    void digest();
-    void clock_data();
-    void clock();
-    void nonces();
-    void cache();
-    void duplicateKeys_data();
-    void duplicateKeys();
+    void digest_data()
+    {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("digest");
+        const QByteArray hash04 = "7EklRtRFHQcMVpsDO5HTs1ru93GTd7W", hash10 = "YS3xfUZPYt023bRBrDc5XpAgv82N3r6";
+        const auto good = [&](const char* name, const QByteArray& prefix, const QByteArray& hash, const char* digest) {
+            QTest::newRow(name) << prefix + salt22 << prefix + salt22 + hash << QString::fromLatin1(digest);
+        };
+        good("2a cost 04", "$2a$04$", hash04, "CC+bSGCOAteXcOLQWBp1K9W+vHw=");
+        good("2b cost 10", "$2b$10$", hash10, "+VO8YS1mnQluHQkJOmzjudMWXuk=");
+        good("2y cost 04", "$2y$04$", hash04, "Rl1ppWRh5Z8ylgZZKiz5mZnYkTI=");
+        const QString star0 = QStringLiteral("W2kJVqbdQkANpiK/zSIIMFhtKRI="),
+                      star1 = QStringLiteral("3UNUllgYZ0166LwDzwdrlDUYGFA=");
+        QTest::newRow("no salt yet") << QByteArray() << QByteArray("*0") << star0;
+        QTest::newRow("setting beginning with *0") << QByteArray("*0abc") << QByteArray("*1") << star1;
+        QTest::newRow("cost 03") << "$2b$03$" + salt22 << QByteArray("*0") << star0;
+        QTest::newRow("not bcrypt") << QByteArray("$6$saltsalt$") << QByteArray("*0") << star0;
+    }
+
+    void digest()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(QByteArray, output);
+        QFETCH(QString, digest);
+        QCOMPARE(BcryptCache::compute(password, setting), output);
+        QCOMPARE(Wsse::passwordDigest(nonce, created, output), digest);
+        QCOMPARE(Wsse::passwordDigest(nonce, created, output + '\0' + "junk"), digest);
+    }
+
+    void clock_data()
+    {
+        QTest::addColumn<QByteArray>("date");
+        QTest::addColumn<qint64>("now");
+        QTest::addColumn<qint64>("expected"); // 777, the earlier offset, when the date does not parse
+        const qint64 now = utcMs("2026-12-05T05:02:50.000Z");
+        QTest::newRow("local clock ahead") << QByteArray("Sat, 05 Dec 2026 05:02:48 GMT") << now << qint64(2000);
+        QTest::newRow("local clock behind")
+            << QByteArray("Sat, 05 Dec 2026 05:02:48 GMT") << utcMs("2026-12-05T05:02:47.250Z") << qint64(-750);
+        QTest::newRow("numeric zone") << QByteArray("Sat, 05 Dec 2026 06:02:48 +0100") << now << qint64(2000);
+        QTest::newRow("up to the first NUL")
+            << QByteArray("Sat, 05 Dec 2026 05:02:48 GMT\0junk", 34) << now << qint64(2000);
+        QTest::newRow("garbage") << QByteArray("yesterday") << now << qint64(777);
+        QTest::newRow("empty") << QByteArray() << now << qint64(777);
+        QTest::newRow("day 42") << QByteArray("Sat, 42 Dec 2026 05:02:48 GMT") << now << qint64(777);
+    }
+
+    void clock()
+    {
+        QFETCH(QByteArray, date);
+        QFETCH(qint64, now);
+        QFETCH(qint64, expected);
+        qint64 offset = 777;
+        QCOMPARE(Wsse::takeClockOffset(date, now, &offset), expected != 777);
+        QCOMPARE(offset, expected);
+        // Created is on the server's clock: ours minus the offset, whole seconds, in UTC.
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMs("2026-12-05T05:02:48.900Z"), Qt::UTC);
+        QCOMPARE(Wsse::createdStamp(local, 2000), QStringLiteral("2026-12-05T05:02:46Z"));
+        QCOMPARE(Wsse::createdStamp(local.toOffsetFromUtc(3600), -3600000), QStringLiteral("2026-12-05T06:02:48Z"));
+    }
+
+    void nonces()
+    {
+        QVERIFY(generateNonce(0).isEmpty() && generateNonce(-1).isEmpty());
+        QVERIFY(generateNonce(Wsse::nonceLength) != generateNonce(Wsse::nonceLength));
+        // Every character of the alphabet and nothing else turns up in a long run.
+        const QString text = generateNonce(5000);
+        QCOMPARE(text.size(), 5000);
+        QCOMPARE(QSet<QChar>(text.begin(), text.end()), QSet<QChar>(alphabet.begin(), alphabet.end()));
+    }
+
+    void cache()
+    {
+        BcryptCache cache;
+        const QByteArray setting = "$2b$04$" + salt22;
+        QByteArray output;
+        cache.insert(password, setting, "value");
+        QVERIFY(cache.find(password, setting, &output) && output == "value");
+        QVERIFY(!cache.find("other", setting, &output) && !cache.find(password, "$2b$05$" + salt22, &output));
+        // Full, it drops the entry used longest ago; a hit counts as a use.
+        for (int i = 0; i < 63; ++i)
+            cache.insert(QByteArray::number(i), setting, "v");
+        QVERIFY(cache.find(password, setting, &output));
+        cache.insert("new", setting, "v");
+        QVERIFY(cache.find(password, setting, &output) && cache.find("new", setting, &output));
+        QVERIFY(!cache.find("0", setting, &output) && cache.find("1", setting, &output));
+    }
+
+    void duplicateKeys_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("duplicate");
+        QTest::newRow("next to its twin") << QByteArray(R"({"a":[1],"a":[2]})") << true;
+        QTest::newRow("apart from its twin") << QByteArray(R"({"a":1,"b":2,"a":3})") << true;
+        QTest::newRow("escaped spelling") << QByteArray(R"({"a":1,"\u0061":2})") << true;
+        QTest::newRow("escaped and UTF-8") << QByteArray("{\"\\u00e9\":1,\"\xc3\xa9\":2}") << true;
+        QTest::newRow("nested object") << QByteArray(R"({"x":[{"b":1,"c":{"d":1,"e":0,"d":2}}]})") << true;
+        QTest::newRow("body cut short") << QByteArray(R"({"a":[1],"a":[2)") << true;
+        QTest::newRow("keys equal up to a NUL") << QByteArray("{\"a\0x\":[1],\"a\0y\":[2]}", 21) << true;
+        QTest::newRow("same key in two objects") << QByteArray(R"([{"a":1},{"a":1}])") << false;
+        QTest::newRow("same key at two levels") << QByteArray(R"({"a":{"a":{"a":1}}})") << false;
+        QTest::newRow("keys in strings") << QByteArray(R"({"a":"}{\"a\":","b":["{\"a\":1,\"a\":2}"],"c":")"
+                                                       "\\\\\"}")
+                                         << false;
+        QTest::newRow("prefix keys") << QByteArray(R"({"a":1,"ab":2,"a b":3,"":4})") << false;
+        QTest::newRow("too deep to be parsed") << QByteArray(1100, '[') + R"({"a":1,"a":2})" << false;
+    }
+
+    void duplicateKeys()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, duplicate);
+        QCOMPARE(JsonReply::hasDuplicateKeys(body), duplicate);
+        QJsonDocument doc;
+        if (duplicate)
+            QVERIFY(!JsonReply::parse(body, &doc) && doc.isNull());
+    }
 };
-
-void TestWsse::digest_data()
-{
-    QTest::addColumn<QByteArray>("setting");
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<QString>("digest");
-    const QByteArray hash04 = "7EklRtRFHQcMVpsDO5HTs1ru93GTd7W", hash10 = "YS3xfUZPYt023bRBrDc5XpAgv82N3r6";
-    const auto good = [&](const char* name, const QByteArray& prefix, const QByteArray& hash, const char* digest) {
-        QTest::newRow(name) << prefix + salt22 << prefix + salt22 + hash << QString::fromLatin1(digest);
-    };
-    good("2a cost 04", "$2a$04$", hash04, "CC+bSGCOAteXcOLQWBp1K9W+vHw=");
-    good("2b cost 10", "$2b$10$", hash10, "+VO8YS1mnQluHQkJOmzjudMWXuk=");
-    good("2y cost 04", "$2y$04$", hash04, "Rl1ppWRh5Z8ylgZZKiz5mZnYkTI=");
-    const QString star0 = QStringLiteral("W2kJVqbdQkANpiK/zSIIMFhtKRI="), star1 = QStringLiteral("3UNUllgYZ0166LwDzwdrlDUYGFA=");
-    QTest::newRow("no salt yet") << QByteArray() << QByteArray("*0") << star0;
-    QTest::newRow("setting beginning with *0") << QByteArray("*0abc") << QByteArray("*1") << star1;
-    QTest::newRow("cost 03") << "$2b$03$" + salt22 << QByteArray("*0") << star0;
-    QTest::newRow("short salt") << QByteArray("$2b$04$Ro0CUf") << QByteArray("*0") << star0;
-    QTest::newRow("not bcrypt") << QByteArray("$6$saltsalt$") << QByteArray("*0") << star0;
-}
-
-void TestWsse::digest()
-{
-    QFETCH(QByteArray, setting);
-    QFETCH(QByteArray, output);
-    QFETCH(QString, digest);
-    QCOMPARE(BcryptCache::compute(password, setting), output);
-    QCOMPARE(Wsse::passwordDigest(nonce, created, output), digest);
-    QCOMPARE(Wsse::passwordDigest(nonce, created, output + '\0' + "junk"), digest);
-}
-
-void TestWsse::clock_data()
-{
-    QTest::addColumn<QByteArray>("date");
-    QTest::addColumn<qint64>("now");
-    QTest::addColumn<qint64>("expected"); // 777, the earlier offset, when the date does not parse
-    const qint64 now = utcMs("2026-12-05T05:02:50.000Z");
-    QTest::newRow("local clock ahead") << QByteArray("Sat, 05 Dec 2026 05:02:48 GMT") << now << qint64(2000);
-    QTest::newRow("local clock behind") << QByteArray("Sat, 05 Dec 2026 05:02:48 GMT")
-                                        << utcMs("2026-12-05T05:02:47.250Z") << qint64(-750);
-    QTest::newRow("numeric zone") << QByteArray("Sat, 05 Dec 2026 06:02:48 +0100") << now << qint64(2000);
-    QTest::newRow("up to the first NUL") << QByteArray("Sat, 05 Dec 2026 05:02:48 GMT\0junk", 34) << now
-                                         << qint64(2000);
-    QTest::newRow("garbage") << QByteArray("yesterday") << now << qint64(777);
-    QTest::newRow("empty") << QByteArray() << now << qint64(777);
-    QTest::newRow("day 42") << QByteArray("Sat, 42 Dec 2026 05:02:48 GMT") << now << qint64(777);
-}
-
-void TestWsse::clock()
-{
-    QFETCH(QByteArray, date);
-    QFETCH(qint64, now);
-    QFETCH(qint64, expected);
-    qint64 offset = 777;
-    QCOMPARE(Wsse::takeClockOffset(date, now, &offset), expected != 777);
-    QCOMPARE(offset, expected);
-    // Created is on the server's clock: ours minus the offset, whole seconds, in UTC.
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMs("2026-12-05T05:02:48.900Z"), Qt::UTC);
-    QCOMPARE(Wsse::createdStamp(local, 2000), QStringLiteral("2026-12-05T05:02:46Z"));
-    QCOMPARE(Wsse::createdStamp(local.toOffsetFromUtc(3600), -3600000), QStringLiteral("2026-12-05T06:02:48Z"));
-}
-
-void TestWsse::nonces()
-{
-    QVERIFY(generateNonce(0).isEmpty() && generateNonce(-1).isEmpty());
-    QVERIFY(generateNonce(Wsse::nonceLength) != generateNonce(Wsse::nonceLength));
-    const QString text = generateNonce(5000);
-    QCOMPARE(text.size(), 5000);
-    for (const QChar c : text)
-        QVERIFY(alphabet.contains(c));
-    for (const QChar c : alphabet)
-        QVERIFY2(text.contains(c), qPrintable(QString(c)));
-}
-
-void TestWsse::cache()
-{
-    BcryptCache cache;
-    const QByteArray setting = "$2b$04$" + salt22;
-    QByteArray output;
-    cache.insert(password, setting, "value");
-    QVERIFY(cache.find(password, setting, &output) && output == "value");
-    QVERIFY(!cache.find("other", setting, &output) && !cache.find(password, "$2b$05$" + salt22, &output));
-    // Full, it drops the entry used longest ago; a hit counts as a use.
-    for (int i = 0; i < 63; ++i)
-        cache.insert(QByteArray::number(i), setting, "v");
-    QVERIFY(cache.find(password, setting, &output));
-    cache.insert("new", setting, "v");
-    QVERIFY(cache.find(password, setting, &output) && cache.find("new", setting, &output));
-    QVERIFY(!cache.find("0", setting, &output) && cache.find("1", setting, &output));
-}
-
-void TestWsse::duplicateKeys_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("duplicate");
-    QTest::newRow("next to its twin") << QByteArray(R"({"a":[1],"a":[2]})") << true;
-    QTest::newRow("apart from its twin") << QByteArray(R"({"a":1,"b":2,"a":3})") << true;
-    QTest::newRow("escaped spelling") << QByteArray(R"({"a":1,"\u0061":2})") << true;
-    QTest::newRow("escaped and UTF-8") << QByteArray("{\"\\u00e9\":1,\"\xc3\xa9\":2}") << true;
-    QTest::newRow("nested object") << QByteArray(R"({"x":[{"b":1,"c":{"d":1,"e":0,"d":2}}]})") << true;
-    QTest::newRow("body cut short") << QByteArray(R"({"a":[1],"a":[2)") << true;
-    QTest::newRow("keys equal up to a NUL") << QByteArray("{\"a\0x\":[1],\"a\0y\":[2]}", 21) << true;
-    QTest::newRow("same key in two objects") << QByteArray(R"([{"a":1},{"a":1}])") << false;
-    QTest::newRow("same key at two levels") << QByteArray(R"({"a":{"a":{"a":1}}})") << false;
-    QTest::newRow("keys in strings") << QByteArray(R"({"a":"}{\"a\":","b":["{\"a\":1,\"a\":2}"],"c":"\\"})") << false;
-    QTest::newRow("prefix keys") << QByteArray(R"({"a":1,"ab":2,"a b":3,"":4})") << false;
-    QTest::newRow("too deep to be parsed") << QByteArray(1100, '[') + R"({"a":1,"a":2})" << false;
-}
-
-void TestWsse::duplicateKeys()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(bool, duplicate);
-    QCOMPARE(JsonReply::hasDuplicateKeys(body), duplicate);
-    QJsonDocument doc;
-    if (duplicate)
-        QVERIFY(!JsonReply::parse(body, &doc) && doc.isNull());
-}
 
 QTEST_GUILESS_MAIN(TestWsse)
 #include "TestWsse.moc"

@@ -1,10 +1,8 @@
 // The two tab pages, fed the way the server manager feeds them, and what the user does on them.
 #include "TestSupport.h"
-#include "app/MainWindow.h"
 #include "dialogs/IgnoreNotificationDialog.h"
 #include "notify/ExtActionManager.h"
 #include "views/AlarmScriptLauncher.h"
-#include "views/RowSizeCacheDelegate.h"
 #include "views/ServerAlarmsTreeItem.h"
 #include "views/ServerAlarmsWidget.h"
 #include "views/ServerInfoTreeItem.h"
@@ -13,8 +11,8 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QSpinBox>
+#include <QStyledItemDelegate>
 #include <QStandardItemModel>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -264,33 +262,6 @@ private slots:
             ServerManager::instance()->removeServer(server);
             announced.clear();
         }
-    }
-
-    void tabHighlight_data()
-    {
-        QTest::addColumn<QString>("events"); // a digit opens that tab, T/F emit errorStateChanged(true/false)
-        QTest::addColumn<bool>("red");
-        QTest::newRow("error on Information") << "1T" << true;
-        QTest::newRow("error on Alarms") << "T" << false;
-        QTest::newRow("false never clears") << "1TF" << true;
-        QTest::newRow("opening Alarms clears") << "1T0" << false;
-        QTest::newRow("again after clearing") << "1T01T" << true;
-    }
-
-    void tabHighlight()
-    {
-        QFETCH(QString, events);
-        QFETCH(bool, red);
-        MainWindow window;
-        auto* tabs = qobject_cast<QTabWidget*>(window.centralWidget());
-        auto* page = qobject_cast<ServerAlarmsWidget*>(tabs->widget(0));
-        for (const QChar event : events) {
-            if (event.isDigit())
-                tabs->setCurrentIndex(event.digitValue());
-            else
-                emit page->errorStateChanged(event == 'T');
-        }
-        QCOMPARE(tabs->styleSheet(), red ? QStringLiteral("QTabBar::tab:first {color: #F00;}") : QString());
     }
 
     void scriptsOnAlarms()

@@ -20,12 +20,6 @@ using namespace TestSupport;
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void writeFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).path());

@@ -1,23 +1,22 @@
 // The configuration file: case files read and rewritten, the file's mode and place, and the faults only
 // another process can produce. The executable is its own child: "--child MODE" runs one of the writers.
+#include "TestSupport.h"
 #include "app/config/ConfigManager.h"
 #include "monitor/ServerManager.h"
 #include "notify/ExtActionManager.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
-#include <csignal>
 #include <cstdio>
+#ifdef Q_OS_UNIX
+#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
+
+using namespace TestSupport;
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Large enough that a write takes a while and passes any small file size limit.
 QByteArray version(const char* tag, int number)
@@ -25,6 +24,7 @@ QByteArray version(const char* tag, int number)
     return QByteArray(tag).append('-').append(QByteArray::number(number)).append('\n').repeated(40000);
 }
 
+#ifdef Q_OS_UNIX
 int runChild(const QString& mode)
 {
     if (mode == QLatin1String("loop")) {
@@ -47,6 +47,8 @@ int runChild(const QString& mode)
         return 3;
     return ConfigManager::instance()->writeConfigFile(version("new", 1)) ? 0 : 1;
 }
+
+#endif
 
 } // namespace
 
@@ -124,6 +126,7 @@ private slots:
         qunsetenv("XDG_CONFIG_HOME");
     }
 
+#ifdef Q_OS_UNIX
     // By default the kernel kills a writer that passes the limit, in the middle of its write.
     void fullDisk()
     {
@@ -177,6 +180,7 @@ private slots:
         QCOMPARE(readFile(configFile()), version("new", 1));
         QCOMPARE(QFile::permissions(configFile()) & 0x0077, QFileDevice::Permissions());
     }
+#endif
 };
 
 int main(int argc, char** argv)
@@ -184,8 +188,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quelvane SAS"));
     QCoreApplication::setApplicationName(QStringLiteral("Quelvane Monitor"));
+#ifdef Q_OS_UNIX
     if (argc > 2 && qstrcmp(argv[1], "--child") == 0)
         return runChild(QString::fromLatin1(argv[2]));
+#endif
     TestConfig test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -27,6 +27,12 @@ inline MonitorSettings shortSettings()
     return settings;
 }
 
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline QJsonObject recorder(const QString& login, const QJsonObject& endpoints = {},
                             const QString& password = QStringLiteral("secret"), const QString& salt = salt04)
 {

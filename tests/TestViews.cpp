@@ -277,10 +277,7 @@ private slots:
         file.close();
         QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
         ExtActionManager::instance()->addAction(script);
-        const auto starts = [&log] {
-            QFile read(log);
-            return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
-        };
+        const auto starts = [&log] { return readFile(log); };
         auto hall = announce("Hall"), gate = announce("Gate");
         // Polls that keep the alarm, and a second server joining it, start nothing more; a fall re-arms.
         for (const char* text : {"||", "r1||", "r1||", "r1||"})

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QtTest>
@@ -94,31 +93,24 @@ inline bool waitForRequests(const RecorderSim& sim, const QString& login, const 
 }
 
 // Runs step on the modal widget of that class once it shows (exec() or a static flow around it);
-// the returned flag turns true then. A step that fails rejects the dialog, so no test hangs in it.
+// the returned flag turns true then. A step that fails closes it, so no test hangs in its loop.
 template <typename Widget> std::shared_ptr<bool> whenModal(std::function<void(Widget*)> step)
 {
     auto ran = std::make_shared<bool>(false);
     auto* timer = new QTimer(qApp);
-    timer->setInterval(0);
-    const QDeadlineTimer deadline(30000);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, step, deadline, ran] {
+    QTimer::singleShot(30000, timer, &QObject::deleteLater);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, step, ran] {
         auto* modal = qobject_cast<Widget*>(QApplication::activeModalWidget());
-        if (!modal || !modal->isVisible()) {
-            if (deadline.hasExpired()) {
-                timer->stop();
-                timer->deleteLater();
-            }
+        if (!modal || !modal->isVisible())
             return;
-        }
         timer->stop();
         timer->deleteLater();
         *ran = true;
         step(modal);
-        auto* dialog = qobject_cast<QDialog*>(modal);
-        if (QTest::currentTestFailed() && dialog && dialog->isVisible())
-            dialog->reject();
+        if (QTest::currentTestFailed())
+            modal->close();
     });
-    timer->start();
+    timer->start(0);
     return ran;
 }
 

@@ -119,48 +119,28 @@ private slots:
             ExtActionManager::instance()->removeAction(action);
     }
 
+    // Case file: steps of a server in, the Alarms rows and the page's last error states out.
     void alarmRows_data()
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("tree");
-        QTest::addColumn<QList<bool>>("last"); // errorStateChanged during the last step
-        const QString ok = "Hall <:icons/server-ok>", nok = "Hall <:icons/server-nok>";
-        const QString rec = "  Recorder <:/icons/recorder-ok>", cam = "  Cameras <:/icons/cameras-ok>",
-                      hw = "  Hardware <:/icons/hardware-ok>";
-        QTest::newRow("new") << QStringList{} << QStringList{"Hall <:icons/server-wait> {Connecting...}"}
-                             << QList<bool>{};
-        QTest::newRow("cameras in alarm")
-            << QStringList{"|c1,c2|"} << QStringList{nok, rec, "  Cameras <:/icons/cameras-nok>", "    c1", "    c2", hw}
-            << QList<bool>{false, false, false, true};
-        QTest::newRow("cleared, rows kept open")
-            << QStringList{"r1||", "expand 0", "||"} << QStringList{ok, rec + " +", cam, hw}
-            << QList<bool>{true, true, true, false};
-        QTest::newRow("authenticating again keeps rows")
-            << QStringList{"|c1|", "wait"}
-            << QStringList{"Hall <:icons/server-wait> {Connecting...}", rec, "  Cameras <:/icons/cameras-nok>",
-                           "    c1", hw}
-            << QList<bool>{true};
-        QTest::newRow("failed after alarm") << QStringList{"|c1|", "!Host not found"}
-                                            << QStringList{"Hall <:icons/forbidden> {Host not found}"}
-                                            << QList<bool>{true};
-        QTest::newRow("failed after ok") << QStringList{"||", "!x"} << QStringList{"Hall <:icons/forbidden> {x}"}
-                                         << QList<bool>{false};
-        for (int category = 0; category < 3; ++category) {
-            QStringList lines{"", "", ""};
-            lines[category] = "a1,a2";
-            QStringList tree{ok, rec, cam, hw};
-            tree[category + 1] = tree[category + 1].section(" <", 0, 0) + " <:/icons/ignored>";
-            QTest::addRow("ignored category %d", category)
-                << QStringList{lines.join('|'), "ignore " + QString::number(category), lines.join('|')} << tree
-                << QList<bool>{true, true, true, false};
+        QTest::addColumn<QList<bool>>("last");
+        QFile file(QFINDTESTDATA("data/alarms/rows.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (const QString& text : QString::fromUtf8(file.readAll()).split("\n## ").mid(1)) {
+            QStringList lines = text.split('\n'), steps, tree;
+            QList<bool> last;
+            for (const QString& line : lines.mid(1)) {
+                if (line.startsWith("> "))
+                    steps << line.mid(2);
+                else if (line.startsWith("= "))
+                    tree << line.mid(2);
+                else if (line.startsWith('!'))
+                    for (const QString& state : line.mid(1).split(' ', Qt::SkipEmptyParts))
+                        last << (state == "true");
+            }
+            QTest::newRow(qPrintable(lines.first())) << steps << tree << last;
         }
-        QTest::newRow("ignore leaves the others")
-            << QStringList{"|c1|h1", "ignore 2", "|c1|h1"}
-            << QStringList{nok, rec, "  Cameras <:/icons/cameras-nok>", "    c1", "  Hardware <:/icons/ignored>"}
-            << QList<bool>{true, true, true, true};
-        QTest::newRow("ignore outlives a failure")
-            << QStringList{"|c1|", "ignore 1", "!down", "|c1|"}
-            << QStringList{ok, rec, "  Cameras <:/icons/ignored>", hw} << QList<bool>{true, true, true, false};
     }
 
     void alarmRows()

@@ -87,15 +87,13 @@ private slots:
     // NAME.in is put in place (none: no file), loaded and saved again; NAME.out is the exact result.
     void rewrite_data()
     {
-        QTest::addColumn<QString>("base");
-        const QDir dir(QFINDTESTDATA("data/config"));
-        for (const QString& out : dir.entryList({QStringLiteral("*.out")}))
-            QTest::newRow(qPrintable(out.chopped(4))) << dir.filePath(out.chopped(4));
+        caseFiles("config", "*.out");
     }
 
     void rewrite()
     {
-        QFETCH(QString, base);
+        QFETCH(QString, file);
+        const QString base = file.chopped(4);
         QVERIFY(QDir().mkpath(QFileInfo(configFile()).path()));
         QVERIFY(!QFile::exists(base + ".in") || QFile::copy(base + ".in", configFile()));
         ConfigManager::instance()->load();

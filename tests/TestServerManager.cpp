@@ -106,20 +106,13 @@ private slots:
     // that must still be asked twice after, and request counts at the end.
     void replies_data()
     {
-        QTest::addColumn<QString>("file");
-        const QDir dir(QFINDTESTDATA("data/replies"));
-        const QStringList names = dir.entryList({"*.json"});
-        QVERIFY(!names.isEmpty());
-        for (const QString& name : names)
-            QTest::newRow(qPrintable(name.chopped(5))) << dir.filePath(name);
+        caseFiles("replies", "*.json");
     }
 
     void replies()
     {
         QFETCH(QString, file);
-        QFile source(file);
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QJsonObject c = QJsonDocument::fromJson(source.readAll()).object();
+        const QJsonObject c = QJsonDocument::fromJson(readFile(file)).object();
         const QString login = QFileInfo(file).baseName();
         QVariantMap r = recorder(login).toVariantMap();
         r.insert(c.value("recorder").toObject().toVariantMap());

@@ -32,6 +32,17 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// One data row per case file of a folder under tests/data, named after the file, in the column "file".
+inline void caseFiles(const QString& folder, const QString& filter = QStringLiteral("*"))
+{
+    QTest::addColumn<QString>("file");
+    const QDir dir(QFINDTESTDATA(QStringLiteral("data/") + folder));
+    const QStringList names = dir.entryList({filter}, QDir::Files);
+    QVERIFY(!names.isEmpty());
+    for (const QString& name : names)
+        QTest::newRow(qPrintable(name.section(QLatin1Char('.'), 0, 0))) << dir.filePath(name);
+}
+
 inline QJsonObject recorder(const QString& login, const QJsonObject& endpoints = {},
                             const QString& password = QStringLiteral("secret"), const QString& salt = salt04)
 {

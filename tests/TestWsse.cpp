@@ -1,8 +1,11 @@
+#include "TestSupport.h"
 #include "monitor/BcryptCache.h"
 #include "monitor/JsonReply.h"
 #include "monitor/Wsse.h"
 
 #include <QtTest>
+
+using namespace TestSupport;
 
 namespace {
 
@@ -109,20 +112,13 @@ private slots:
     // Reply bodies, one a file: "twin-" ones repeat a key within one object, "single-" ones do not.
     void duplicateKeys_data()
     {
-        QTest::addColumn<QString>("file");
-        const QDir dir(QFINDTESTDATA("data/replies/keys"));
-        const QStringList names = dir.entryList(QDir::Files);
-        QVERIFY(!names.isEmpty());
-        for (const QString& name : names)
-            QTest::newRow(qPrintable(name.chopped(5))) << dir.filePath(name);
+        caseFiles("replies/keys");
     }
 
     void duplicateKeys()
     {
         QFETCH(QString, file);
-        QFile source(file);
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QByteArray body = source.readAll();
+        const QByteArray body = readFile(file);
         const bool duplicate = QFileInfo(file).fileName().startsWith(QLatin1String("twin-"));
         QCOMPARE(JsonReply::hasDuplicateKeys(body), duplicate);
         QJsonDocument doc;

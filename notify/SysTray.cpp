@@ -7,6 +7,8 @@
 
 SysTray::SysTray(QObject* parent) : QSystemTrayIcon(parent)
 {
+    applyTimer.setSingleShot(true);
+    connect(&applyTimer, &QTimer::timeout, this, &SysTray::applyError);
     init();
 }
 
@@ -23,19 +25,34 @@ void SysTray::init()
     menu->addAction(quitAction);
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     setContextMenu(menu);
+    // The icon must be there before the tray shows it.
     setError(false);
+    applyError();
     setVisible(true);
 }
 
 void SysTray::setError(bool inError)
 {
-    const QString title = QStringLiteral("Quelvane Monitor");
+    pendingError = inError;
+    if (!applyTimer.isActive())
+        applyTimer.start(0);
+}
+
+void SysTray::applyError()
+{
+    applyTimer.stop();
+    const bool inError = pendingError;
     const QString message = QCoreApplication::translate("Systray", "Some elements require your attention");
-    if (inError) {
-        showBalloon(title, message);
+    if (inError && (!shownError || !sinceBalloon.isValid() || sinceBalloon.hasExpired(1000))) {
+        showBalloon(QStringLiteral("Quelvane Monitor"), message);
+        sinceBalloon.start();
     }
-    setToolTip(inError ? message : QString());
-    setIcon(inError ? alarmIcon : okIcon);
+    if (!applied || inError != shownError) {
+        setToolTip(inError ? message : QString());
+        setIcon(inError ? alarmIcon : okIcon);
+    }
+    applied = true;
+    shownError = inError;
 }
 
 void SysTray::showBalloon(const QString& title, const QString& message)

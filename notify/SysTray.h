@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
-// The tray icon: one image for all servers, a warning balloon on every error report, and "Quit".
+// The tray icon: one image for all servers, a warning balloon while some server is in alarm, and "Quit".
 class SysTray : public QSystemTrayIcon
 {
 public:
@@ -11,6 +13,8 @@ public:
     ~SysTray() override;
 
     void init();
+    // A fleet reports its state several times per server and poll: the last report of a pass of the
+    // event loop is applied once, the balloon at once on a new alarm and at most once a second after.
     void setError(bool inError);
 
 protected:
@@ -19,6 +23,13 @@ protected:
     virtual void showBalloon(const QString& title, const QString& message);
 
 private:
+    void applyError();
+
+    bool pendingError = false;
+    bool shownError = false;
+    bool applied = false;
+    QTimer applyTimer;
+    QElapsedTimer sinceBalloon;
     // Made once: the resource names carry no suffix, so each new QIcon would sniff the file's type and
     // parse the SVG again, and setError runs on every change of the Alarms page.
     const QIcon okIcon{QStringLiteral(":/icons/systray-ok")};

@@ -21,7 +21,15 @@ void ServerAlarmsWidget::setupUi()
 {
     ServerTabWidget::setupUi();
     connect(serverManager, &ServerManager::serverAdded, this, &ServerAlarmsWidget::onServerAdded);
-    connect(model, &QAbstractItemModel::dataChanged, this, &ServerAlarmsWidget::updateErrorState);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft) { updateErrorState(topLeft); });
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                if (parent.isValid())
+                    return;
+                for (int row = first; row <= last; ++row)
+                    rowsInAlarm.remove(model->item(row, 0));
+            });
     setupAlarmsMenu();
 }
 
@@ -41,17 +49,16 @@ void ServerAlarmsWidget::onServerAdded(std::shared_ptr<Server> server)
     model->insertRow(model->rowCount(), new ServerAlarmsTreeItem(server));
 }
 
-void ServerAlarmsWidget::updateErrorState()
+void ServerAlarmsWidget::updateErrorState(const QModelIndex& changed)
 {
-    const int rows = model->rowCount();
-    for (int row = 0; row < rows; ++row) {
-        auto* item = dynamic_cast<ServerAlarmsTreeItem*>(model->item(row, 0));
-        if (item && !item->ok) {
-            emit errorStateChanged(true);
-            return;
-        }
+    if (!changed.parent().isValid()) {
+        auto* item = dynamic_cast<ServerAlarmsTreeItem*>(model->itemFromIndex(changed));
+        if (item && !item->ok)
+            rowsInAlarm.insert(item);
+        else
+            rowsInAlarm.remove(item);
     }
-    emit errorStateChanged(false);
+    emit errorStateChanged(!rowsInAlarm.isEmpty());
 }
 
 void ServerAlarmsWidget::contextMenuEvent(QContextMenuEvent* event)

@@ -2,6 +2,7 @@
 
 #include "views/ServerTabWidget.h"
 
+#include <QSet>
 #include <memory>
 
 class NotificationTreeItem;
@@ -15,7 +16,8 @@ public:
     explicit ServerAlarmsWidget(QWidget* parent = nullptr);
 
     void onServerAdded(std::shared_ptr<Server> server);
-    void updateErrorState();
+    // Only the row whose data changed can have changed its state: no pass over every server.
+    void updateErrorState(const QModelIndex& changed);
     void onIgnoreNotifications();
     void onUnignoreNotifications();
 
@@ -35,4 +37,7 @@ protected:
 
 private:
     NotificationTreeItem* currentCategory();
+
+    // The server rows not in order as of their last data change.
+    QSet<const QStandardItem*> rowsInAlarm;
 };

@@ -5,6 +5,22 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+namespace {
+
+// "$2b$12$...": anything else is refused by the hash at once, so it costs nothing.
+int costOf(const QByteArray& setting)
+{
+    if (setting.size() < 7 || !setting.startsWith("$2") || setting.at(3) != '$' || setting.at(6) != '$')
+        return 0;
+    bool ok = false;
+    const int cost = setting.mid(4, 2).toInt(&ok);
+    return ok ? cost : 0;
+}
+
+} // namespace
+
+// The pool is the queue's own and never joined (the manager that owns the queue is never destroyed):
+// a server that hands out an absurd cost cannot make the program wait for that hash when it quits.
 BcryptQueue::BcryptQueue(QObject* parent) : QObject(parent), pool(new QThreadPool(this))
 {
     // The queue decides what runs; the pool only lends threads, also to hashes outside the limit.
@@ -95,14 +111,4 @@ void BcryptQueue::finish(const Key& key, const QByteArray& hash)
     for (const Waiter& waiter : job.waiters)
         waiter.ready(hash);
     startQueued();
-}
-
-int BcryptQueue::costOf(const QByteArray& setting) const
-{
-    // "$2b$12$...": anything else is refused by the hash at once, so it costs nothing.
-    if (setting.size() < 7 || !setting.startsWith("$2") || setting.at(3) != '$' || setting.at(6) != '$')
-        return 0;
-    bool ok = false;
-    const int cost = setting.mid(4, 2).toInt(&ok);
-    return ok ? cost : 0;
 }

@@ -52,7 +52,6 @@ private:
     void startQueued();
     void start(const Key& key, Job& job, bool counted);
     void finish(const Key& key, const QByteArray& hash);
-    int costOf(const QByteArray& setting) const;
 
     QThreadPool* pool;
     QHash<Key, Job> jobs;

@@ -29,9 +29,6 @@ ServerManager* ServerManager::instance()
     return manager;
 }
 
-// The hashes run on a pool of the manager's own rather than the global one: the manager is never
-// destroyed, so a server that hands out an absurd bcrypt cost cannot make the program wait for that
-// hash when it quits.
 ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this))
 {
     clock.start();

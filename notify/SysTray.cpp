@@ -25,8 +25,7 @@ void SysTray::init()
     menu->addAction(quitAction);
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     setContextMenu(menu);
-    // The icon must be there before the tray shows it.
-    setError(false);
+    // The first state, "no alarm", is applied now: the icon must be there before the tray shows it.
     applyError();
     setVisible(true);
 }

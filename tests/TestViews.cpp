@@ -30,7 +30,8 @@ QStandardItemModel* modelOf(QWidget* page)
     return qobject_cast<QStandardItemModel*>(viewOf(page)->model());
 }
 
-// The rows below parent as the user sees them: text, icon, tooltip, "+" when expanded, "!" in orange.
+// The rows below parent as the user sees them: text, icon, tooltip, "+" when expanded, "@" when current,
+// "!" in orange.
 QStringList dump(QTreeView* view, const QModelIndex& parent = {}, const QString& indent = {})
 {
     auto* model = qobject_cast<QStandardItemModel*>(view->model());
@@ -49,6 +50,8 @@ QStringList dump(QTreeView* view, const QModelIndex& parent = {}, const QString&
             line += " {" + item->data(Qt::ToolTipRole).toString() + '}';
         if (view->isExpanded(index))
             line += QLatin1String(" +");
+        if (index == view->currentIndex())
+            line += QLatin1String(" @");
         if (item->data(Qt::ForegroundRole).value<QBrush>().color() == QColor(0xE3, 0x6F, 0x10))
             line += QLatin1String(" !");
         lines << line << dump(view, index, indent + QLatin1String("  "));
@@ -210,7 +213,7 @@ private slots:
         viewOf(info)->setCurrentIndex(modelOf(info)->index(1, 0));
         info->onDeleteServer();
         for (QWidget* page : {static_cast<QWidget*>(alarms), static_cast<QWidget*>(info)})
-            QCOMPARE(dump(viewOf(page)).join(';').remove(QRegularExpression(" <[^>]*>| \\{[^}]*\\}")), "A;C");
+            QCOMPARE(dump(viewOf(page)).join(';').remove(QRegularExpression(" <[^>]*>| \\{[^}]*\\}| @")), "A;C");
         QCOMPARE(ServerManager::instance()->serverList().size(), 2);
         step(a, "||");
         QCOMPARE(states, QList<bool>({false, false, false, false}));
@@ -337,12 +340,15 @@ private:
     // lines, "!text" a failure, "wait" a new authentication, "ignore N" / "expand N" on category row N.
     void step(const std::shared_ptr<Server>& server, const QString& text)
     {
-        if (text.startsWith(QLatin1String("ignore ")) || text.startsWith(QLatin1String("expand "))) {
-            auto* category = static_cast<NotificationTreeItem*>(rowOf(server)->child(text.rightRef(1).toInt()));
+        if (text.startsWith(QLatin1String("ignore ")) || text.startsWith(QLatin1String("expand ")) ||
+            text.startsWith(QLatin1String("select "))) {
+            auto* category = static_cast<NotificationTreeItem*>(rowOf(server)->child(text.midRef(7, 1).toInt()));
             if (text.startsWith(QLatin1Char('i')))
                 category->ignoreUntil = QDateTime::currentDateTime().addSecs(3600);
-            else
+            else if (text.startsWith(QLatin1Char('e')))
                 viewOf(alarms)->expand(category->index());
+            else // "select C/L": line L of category C
+                viewOf(alarms)->setCurrentIndex(category->child(text.midRef(9).toInt())->index());
             return;
         }
         server->initialized = text != QLatin1String("wait");

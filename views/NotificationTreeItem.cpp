@@ -36,13 +36,34 @@ bool NotificationTreeItem::isIgnored() const
 
 void NotificationTreeItem::refresh()
 {
-    removeAllChildren();
-    if (!isIgnored()) {
-        for (const QString& line : *messages) {
+    // Most reports repeat the last one: rows left alone keep the user's selection and scroll position,
+    // and the view has nothing to lay out again.
+    static const QStringList none;
+    const QStringList& lines = isIgnored() ? none : *messages;
+    if (!showsLines(lines)) {
+        removeAllChildren();
+        for (const QString& line : lines) {
             appendChild(new TreeItem(line));
         }
     }
-    emitDataChanged();
+    const QString icon = iconPath();
+    if (icon != shownIcon) {
+        shownIcon = icon;
+        emitDataChanged();
+    }
+}
+
+bool NotificationTreeItem::showsLines(const QStringList& lines) const
+{
+    if (rowCount() != lines.size()) {
+        return false;
+    }
+    for (int row = 0; row < lines.size(); ++row) {
+        if (child(row)->text() != lines.at(row)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 QString NotificationTreeItem::iconPath() const

@@ -39,4 +39,10 @@ public:
     QString text;
     QStringList* messages;
     NotificationCategory category = RecorderCategory;
+
+private:
+    bool showsLines(const QStringList& lines) const;
+
+    // The icon the view was last told of; the row announces a change only when it differs.
+    QString shownIcon;
 };

@@ -13,12 +13,14 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <crypt.h>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -572,6 +574,42 @@ bool RecorderSim::loadScenarioFile(const QString& path, QString* error)
         return false;
     }
     return loadScenario(document.object(), error);
+}
+
+void RecorderSim::hashAll(const QString& cachePath)
+{
+    QList<QPair<QByteArray, QByteArray>> keys;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        for (const Recorder& recorder : qAsConst(d->recorders))
+            keys << qMakePair(recorder.password, recorder.salt);
+    }
+    // One line per hash: the password in hex (it may hold any byte), the setting, the hash.
+    QFile cache(cachePath);
+    if (!cachePath.isEmpty() && cache.open(QIODevice::ReadOnly)) {
+        std::lock_guard<std::mutex> lock(d->bcryptMutex);
+        for (const QByteArray& line : cache.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() == 3)
+                d->bcryptCache.insert(qMakePair(QByteArray::fromHex(fields.at(0)), fields.at(1)), fields.at(2));
+        }
+        cache.close();
+    }
+    std::atomic<int> next{0};
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+        workers.emplace_back([this, &keys, &next] {
+            for (int at = next++; at < keys.size(); at = next++)
+                d->cachedBcrypt(keys.at(at).first, keys.at(at).second);
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    if (cachePath.isEmpty() || !cache.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    std::lock_guard<std::mutex> lock(d->bcryptMutex);
+    for (auto it = d->bcryptCache.constBegin(); it != d->bcryptCache.constEnd(); ++it)
+        cache.write(it.key().first.toHex() + '\t' + it.key().second + '\t' + it.value() + '\n');
 }
 
 bool RecorderSim::start(quint16 port)

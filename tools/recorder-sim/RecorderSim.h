@@ -81,6 +81,10 @@ public:
     // Waits (without an event loop) until at least `count` requests have arrived.
     bool waitForRequests(int count, int timeoutMs) const;
 
+    // Hashes every recorder's password now, on every core, so that no request waits for bcrypt. Hashes
+    // found in cachePath are taken from there, and the file is written back with all of them.
+    void hashAll(const QString& cachePath = QString());
+
     // The bcrypt string of password and setting, or the two-character failure token.
     static QByteArray bcrypt(const QByteArray& password, const QByteArray& setting);
 

@@ -68,7 +68,14 @@ int main(int argc, char** argv)
     const QCommandLineOption logOption(QStringLiteral("log-requests"),
                                        QStringLiteral("Append one JSON line per received request to FILE."),
                                        QStringLiteral("FILE"));
+    const QCommandLineOption hashOption(QStringLiteral("hash-first"),
+                                        QStringLiteral("Hash every recorder's password before listening."));
+    const QCommandLineOption hashCacheOption(QStringLiteral("hash-cache"),
+                                             QStringLiteral("With --hash-first: keep the hashes in FILE across runs."),
+                                             QStringLiteral("FILE"));
     parser.addOption(portOption);
+    parser.addOption(hashOption);
+    parser.addOption(hashCacheOption);
     parser.addOption(stdinOption);
     parser.addOption(logOption);
     parser.addPositionalArgument(QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."));
@@ -87,6 +94,8 @@ int main(int argc, char** argv)
     QString error;
     if (!sim.loadScenarioFile(parser.positionalArguments().constFirst(), &error))
         return fail(error, 2);
+    if (parser.isSet(hashOption))
+        sim.hashAll(parser.value(hashCacheOption));
     if (!sim.start(quint16(port)))
         return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port), 1);
 

@@ -262,6 +262,7 @@ struct Credentials
 struct StackFloor
 {
     double cpuPerRequestS = 0;
+    double guiCpuPerRequestS = 0;
     int failures = 0;
 };
 
@@ -281,8 +282,10 @@ StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials
     url.setPath(QStringLiteral("/api/v1.1/health"));
     StackFloor floor;
     double cpu = 0;
+    double guiCpu = 0;
     for (int round = 0; round <= rounds; ++round) {
         const double cpu0 = processCpuSeconds();
+        const double guiCpu0 = threadCpuSeconds();
         QEventLoop loop;
         int pending = servers;
         for (int i = 0; i < servers; ++i) {
@@ -306,10 +309,13 @@ StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials
             });
         }
         loop.exec();
-        if (round > 0)
+        if (round > 0) {
             cpu += processCpuSeconds() - cpu0;
+            guiCpu += threadCpuSeconds() - guiCpu0;
+        }
     }
     floor.cpuPerRequestS = cpu / (double(servers) * rounds);
+    floor.guiCpuPerRequestS = guiCpu / (double(servers) * rounds);
     return floor;
 }
 
@@ -327,7 +333,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     }
 
     // The floors, measured on the spot before the monitor starts: one hash at the case's cost (one server in
-    // order and one in alarm, whose hashes the stack's floor then uses), and the bare stack's polls.
+    // order and one in alarm, whose hashes the stack's floor then uses), and the bare stack's polls, measured
+    // again once the monitor has stopped polling, since this machine's speed drifts within minutes.
     QList<Credentials> credentials;
     double hashSeconds = 0;
     for (int i = 0; i < std::min(2, config.servers); ++i) {
@@ -339,7 +346,7 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         credentials.append({login(i), hash});
     }
     hashSeconds /= credentials.size();
-    const StackFloor stackFloor = measureStackFloor(port, credentials, config.servers, config.rounds);
+    const StackFloor floorBefore = measureStackFloor(port, credentials, config.servers, config.rounds);
 
     MonitorSettings settings;
     settings.pollInterval = config.pollMs;
@@ -514,6 +521,12 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     loop.exec();
 
     const Memory after = memory();
+    for (const std::shared_ptr<Server>& server : manager->serverList())
+        server->alarmsTimer.stop();
+    QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const StackFloor floorAfter = measureStackFloor(port, credentials, config.servers, config.rounds);
+    const double floorPerRequestS = (floorBefore.cpuPerRequestS + floorAfter.cpuPerRequestS) / 2;
     const auto stallMs = [](qint64 gap) { return std::max(0.0, double(gap) / 1e6 - 1.0); };
     const auto longest = std::max_element(std::begin(longestGap), std::end(longestGap));
     const Phase longestPhase = Phase(longest - std::begin(longestGap));
@@ -534,8 +547,12 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         {QStringLiteral("hashMs"), 1000.0 * hashSeconds},
         {QStringLiteral("hashThreads"), hashThreads},
         {QStringLiteral("bcryptFloorS"), bcryptFloorS},
-        {QStringLiteral("floorPerRequestMs"), 1000.0 * stackFloor.cpuPerRequestS},
-        {QStringLiteral("floorFailures"), stackFloor.failures},
+        {QStringLiteral("floorPerRequestMs"), 1000.0 * floorPerRequestS},
+        {QStringLiteral("floorBeforeMs"), 1000.0 * floorBefore.cpuPerRequestS},
+        {QStringLiteral("floorAfterMs"), 1000.0 * floorAfter.cpuPerRequestS},
+        {QStringLiteral("floorGuiPerRequestMs"),
+         500.0 * (floorBefore.guiCpuPerRequestS + floorAfter.guiCpuPerRequestS)},
+        {QStringLiteral("floorFailures"), floorBefore.failures + floorAfter.failures},
         {QStringLiteral("startUpCpuS"), startUpCpu},
         {QStringLiteral("rounds"), rounds},
         {QStringLiteral("steadyS"), steadySeconds},

@@ -216,7 +216,7 @@ private slots:
             QCOMPARE(dump(viewOf(page)).join(';').remove(QRegularExpression(" <[^>]*>| \\{[^}]*\\}| @")), "A;C");
         QCOMPARE(ServerManager::instance()->serverList().size(), 2);
         step(a, "||");
-        QCOMPARE(states, QList<bool>({false, false, false, false}));
+        QCOMPARE(states, QList<bool>({false, false, false, false, false}));
     }
 
     // Case files: the server's system information and licence in, the Information rows out.

@@ -36,11 +36,11 @@ void ServerAlarmsTreeItem::refresh()
             camerasItem = nullptr;
             hardwareItem = nullptr;
         }
-        emitDataChanged();
+        announceChange();
         return;
     }
     if (!server->initialized) {
-        emitDataChanged();
+        announceChange();
         return;
     }
     if (!recorderItem) {
@@ -59,7 +59,18 @@ void ServerAlarmsTreeItem::refresh()
     camerasItem->refresh();
     hardwareItem->refresh();
     updateOk();
-    emitDataChanged();
+    announceChange();
+}
+
+void ServerAlarmsTreeItem::announceChange()
+{
+    // A row that looks as before is not announced: the view neither measures nor repaints it.
+    const QString look = server->name + QLatin1Char('\n') + iconPath() + QLatin1Char('\n') +
+                         data(Qt::ToolTipRole).toString();
+    if (look != shownLook) {
+        shownLook = look;
+        emitDataChanged();
+    }
 }
 
 void ServerAlarmsTreeItem::updateOk()

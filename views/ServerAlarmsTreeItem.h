@@ -28,6 +28,9 @@ public:
     bool ok = true;
 
 private:
+    void announceChange();
     NotificationTreeItem* addCategory(const QString& text, QStringList* messages, QDateTime& ignoreUntil,
                                       NotificationCategory category);
+
+    QString shownLook;
 };

@@ -46,7 +46,11 @@ void ServerAlarmsWidget::setupAlarmsMenu()
 
 void ServerAlarmsWidget::onServerAdded(std::shared_ptr<Server> server)
 {
-    model->insertRow(model->rowCount(), new ServerAlarmsTreeItem(server));
+    auto* row = new ServerAlarmsTreeItem(server);
+    model->insertRow(model->rowCount(), row);
+    // Connected after the row's own refresh: a report that changes nothing on screen changes no data, yet
+    // the page gives its state after every one.
+    connect(server.get(), &Server::alarmsUpdated, row, [this, row] { updateErrorState(row->index()); });
 }
 
 void ServerAlarmsWidget::updateErrorState(const QModelIndex& changed)

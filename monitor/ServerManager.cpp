@@ -357,7 +357,9 @@ void ServerManager::_readBody(QNetworkReply* reply)
     if (it == transfers.end() || it->tooLarge || it->timedOut)
         return;
     while (reply->bytesAvailable() > 0) {
-        it->body.append(reply->read(readChunk));
+        // read(n) allocates n bytes before it knows how many there are: a whole chunk for a reply of a few
+        // hundred bytes went to the system and back on every poll.
+        it->body.append(reply->read(std::min(reply->bytesAvailable(), readChunk)));
         // Refusing aborts the reply, which may finish it and drop its entry at once.
         if (_refuseIfTooLarge(reply, it->body.size()))
             return;

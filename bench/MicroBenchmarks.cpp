@@ -38,22 +38,24 @@ Fixture& fixture()
     return f;
 }
 
-// A report of `lines` alarm lines, spread over the recorder, camera and disk lists in turn.
-QByteArray healthReport(int lines)
+// A report of `lines` alarm lines, spread over the recorder, camera and disk lists in turn; reports of
+// another variant have other texts.
+QByteArray healthReport(int lines, int variant = 0)
 {
     QJsonArray recorder, cameras, diskErrors;
     for (int i = 0; i < lines; ++i) {
+        const int n = i + variant * lines;
         switch (i % 3) {
         case 0:
-            cameras.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("Camera %1").arg(i)},
+            cameras.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("Camera %1").arg(n)},
                                        {QStringLiteral("streamName"), QStringLiteral("main")},
                                        {QStringLiteral("error"), QStringLiteral("no signal")}});
             break;
         case 1:
-            recorder.append(QStringLiteral("Recording stopped on volume %1").arg(i));
+            recorder.append(QStringLiteral("Recording stopped on volume %1").arg(n));
             break;
         default:
-            diskErrors.append(QStringLiteral("Reallocated sectors: %1").arg(i));
+            diskErrors.append(QStringLiteral("Reallocated sectors: %1").arg(n));
             break;
         }
     }
@@ -74,7 +76,7 @@ QByteArray healthReport(int lines)
     return QJsonDocument(report).toJson(QJsonDocument::Compact);
 }
 
-// What the page does with one alarmsUpdated, up to the pixels: the rebuild, the deferred layout and a paint.
+// What the page does with one alarmsUpdated, up to the pixels: the rebuild if any, the deferred layout and a paint.
 void showAlarms(const Fixture& f)
 {
     emit f.server->alarmsUpdated();
@@ -112,22 +114,51 @@ void BM_ParseHealth(benchmark::State& state)
 }
 BENCHMARK(BM_ParseHealth)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
+// Reports whose lines differ from the last one's, the rows rebuilt each time.
 void BM_AlarmsRefresh(benchmark::State& state)
 {
     Fixture& f = fixture();
-    parseHealth(f, healthReport(int(state.range(0))));
-    for (auto _ : state)
+    QStringList lists[2][3];
+    for (int variant = 0; variant < 2; ++variant) {
+        parseHealth(f, healthReport(int(state.range(0)), variant));
+        lists[variant][0] = f.server->recorderErrors;
+        lists[variant][1] = f.server->camerasErrors;
+        lists[variant][2] = f.server->hardwareErrors;
+    }
+    int variant = 0;
+    for (auto _ : state) {
+        variant = 1 - variant;
+        f.server->recorderErrors = lists[variant][0];
+        f.server->camerasErrors = lists[variant][1];
+        f.server->hardwareErrors = lists[variant][2];
         showAlarms(f);
+    }
 }
 BENCHMARK(BM_AlarmsRefresh)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
-// The target figure: a report parsed and shown.
+// The same report again, as most polls are: whatever the page then asks of the event loop, and no forced
+// paint, since nothing on it changed.
+void BM_AlarmsUnchanged(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    parseHealth(f, healthReport(int(state.range(0))));
+    showAlarms(f);
+    for (auto _ : state) {
+        emit f.server->alarmsUpdated();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_AlarmsUnchanged)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The target figure: a new report parsed and shown.
 void BM_ParseAndShow(benchmark::State& state)
 {
     Fixture& f = fixture();
-    const QByteArray body = healthReport(int(state.range(0)));
+    const QByteArray bodies[2] = {healthReport(int(state.range(0)), 0), healthReport(int(state.range(0)), 1)};
+    int variant = 0;
     for (auto _ : state) {
-        parseHealth(f, body);
+        variant = 1 - variant;
+        parseHealth(f, bodies[variant]);
         showAlarms(f);
     }
 }

@@ -42,7 +42,7 @@ void SysTray::applyError()
     applyTimer.stop();
     const bool inError = pendingError;
     const QString message = QCoreApplication::translate("Systray", "Some elements require your attention");
-    if (inError && (!shownError || !sinceBalloon.isValid() || sinceBalloon.hasExpired(1000))) {
+    if (inError && (!shownError || !sinceBalloon.isValid() || sinceBalloon.hasExpired(balloonInterval))) {
         showBalloon(QStringLiteral("Quelvane Monitor"), message);
         sinceBalloon.start();
     }

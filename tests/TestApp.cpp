@@ -48,7 +48,7 @@ QAction* serversMenuAction(MainWindow& window, int index)
 
 struct RecordingSysTray : SysTray
 {
-    using SysTray::SysTray;
+    explicit RecordingSysTray(QObject* parent) : SysTray(parent) { balloonInterval = 300; }
     void showBalloon(const QString& title, const QString& message) override { balloons << title + "|" + message; }
     QStringList balloons;
 };
@@ -255,12 +255,12 @@ private slots:
         QWidget parent;
         RecordingSysTray tray(&parent);
         // Each pass of the event loop applies its last report; the balloon comes on a new alarm, and while
-        // it lasts at most once a second.
+        // it lasts at most once an interval.
         const QList<QPair<QList<bool>, int>> passes{
             {{true, false, true}, 1}, {{true}, 1}, {{}, 1}, {{true}, 2}, {{false, false}, 2}, {{true}, 3}};
         for (const auto& pass : passes) {
             if (pass.first.isEmpty())
-                QTest::qWait(1100);
+                QTest::qWait(400);
             for (bool inError : pass.first)
                 tray.setError(inError);
             QCoreApplication::processEvents();

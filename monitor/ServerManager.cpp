@@ -357,9 +357,9 @@ void ServerManager::_readBody(QNetworkReply* reply)
     if (it == transfers.end() || it->tooLarge || it->timedOut)
         return;
     while (reply->bytesAvailable() > 0) {
-        // read(n) allocates n bytes before it knows how many there are: a whole chunk for a reply of a few
-        // hundred bytes went to the system and back on every poll.
-        it->body.append(reply->read(std::min(reply->bytesAvailable(), readChunk)));
+        // What has arrived is bounded by the reply's read buffer. readAll() reads it straight from the reply;
+        // read(n) allocated n bytes up front, and below 16 KiB it went through a buffer of that size too.
+        it->body.append(reply->readAll());
         // Refusing aborts the reply, which may finish it and drop its entry at once.
         if (_refuseIfTooLarge(reply, it->body.size()))
             return;

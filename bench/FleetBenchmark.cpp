@@ -169,6 +169,8 @@ QString loadAverage()
 }
 
 constexpr int probeCalibrationMs = 1000;
+// Rounds of the stack's floor, each time it is measured: it takes a second or two at 500 servers.
+constexpr int floorRounds = 6;
 
 // A bcrypt setting string of the given cost; the seed makes every recorder's salt its own and the run repeatable.
 QString bcryptSetting(int cost, quint32 seed)
@@ -346,7 +348,7 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         credentials.append({login(i), hash});
     }
     hashSeconds /= credentials.size();
-    const StackFloor floorBefore = measureStackFloor(port, credentials, config.servers, config.rounds);
+    const StackFloor floorBefore = measureStackFloor(port, credentials, config.servers, floorRounds);
 
     MonitorSettings settings;
     settings.pollInterval = config.pollMs;
@@ -525,7 +527,7 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         server->alarmsTimer.stop();
     QTimer::singleShot(1000, &loop, &QEventLoop::quit);
     loop.exec();
-    const StackFloor floorAfter = measureStackFloor(port, credentials, config.servers, config.rounds);
+    const StackFloor floorAfter = measureStackFloor(port, credentials, config.servers, floorRounds);
     const double floorPerRequestS = (floorBefore.cpuPerRequestS + floorAfter.cpuPerRequestS) / 2;
     const auto stallMs = [](qint64 gap) { return std::max(0.0, double(gap) / 1e6 - 1.0); };
     const auto longest = std::max_element(std::begin(longestGap), std::end(longestGap));
@@ -801,10 +803,11 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
                           "second); the probe covers set-up, start-up, a warm-up round and one more round after the "
                           "measured ones. Every odd server is in alarm (2 lines). The baseline runs without the 10 s "
                           "request time limit. The simulator runs as a separate process and hashes every password "
-                          "before the case starts. Floors, measured in the same case before the monitor starts: "
-                          "bcrypt, one hash at the case's cost times the servers divided by the monitor's hashing "
+                          "before the case starts. Floors, measured in the same case: bcrypt, one hash at the case's "
+                          "cost, timed before the monitor starts, times the servers divided by the monitor's hashing "
                           "threads; the stack, the process CPU of one health GET with the same headers made and read "
-                          "by a bare QNetworkAccessManager, one request per server at once a round.")
+                          "by a bare QNetworkAccessManager, one request per server at once a round, measured before "
+                          "the monitor starts and again once it has stopped polling (their mean).")
                .arg(QStringLiteral("2 s injected up to 100 servers, 10 s (the product's) at 500 and for the baseline"),
                     number(results.isEmpty() ? 0.0 : results.first().value(QStringLiteral("probeCpuMsPerS")).toDouble(),
                            0))

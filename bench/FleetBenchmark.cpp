@@ -7,7 +7,6 @@
 
 #include "monitor/BcryptCache.h"
 #include "monitor/ServerManager.h"
-#include "monitor/Wsse.h"
 #include "notify/SysTray.h"
 #include "views/ServerAlarmsWidget.h"
 #include "views/ServerInfoWidget.h"
@@ -254,10 +253,11 @@ quint16 startSimulator(QProcess* simulator, const QString& program, const QStrin
     return at < 0 ? 0 : quint16(output.mid(at + prefix.size()).trimmed().toUInt());
 }
 
-// A login and its bcrypt hash, for requests made outside the monitor.
+// A server record kept outside the monitor's list, and its bcrypt hash: the monitor's own header code then
+// makes the requests of the stack's floor.
 struct Credentials
 {
-    QString login;
+    std::shared_ptr<Server> server;
     QByteArray hash;
 };
 
@@ -293,12 +293,8 @@ StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials
         int pending = servers;
         for (int i = 0; i < servers; ++i) {
             const Credentials& user = credentials.at(i % credentials.size());
-            const QString nonce = generateNonce(Wsse::nonceLength);
-            const QString created = Wsse::createdStamp(QDateTime::currentDateTimeUtc(), 0);
             QNetworkRequest request(url);
-            request.setRawHeader("Authorization", Wsse::authorizationValue());
-            request.setRawHeader("X-WSSE", Wsse::xWsseValue(user.login, Wsse::passwordDigest(nonce, created, user.hash),
-                                                            nonce, created));
+            ServerManager::instance()->_addWsseHeaders(request, *user.server, user.hash);
             request.setRawHeader("Accept-Language", language);
             QNetworkReply* reply = network.get(request);
             QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
@@ -313,8 +309,9 @@ StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials
         }
         loop.exec();
         if (round > 0) {
-            floor.roundsPerRequestS << (processCpuSeconds() - cpu0) / servers;
-            cpu += processCpuSeconds() - cpu0;
+            const double roundCpu = processCpuSeconds() - cpu0;
+            floor.roundsPerRequestS << roundCpu / servers;
+            cpu += roundCpu;
             guiCpu += threadCpuSeconds() - guiCpu0;
         }
     }
@@ -347,7 +344,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         const QByteArray hash =
             BcryptCache::compute(password(i).toUtf8(), bcryptSetting(config.cost, quint32(1000 + i)).toUtf8());
         hashSeconds += seconds(hashClock.nsecsElapsed());
-        credentials.append({login(i), hash});
+        credentials.append({std::make_shared<Server>(login(i), QStringLiteral("127.0.0.1"), port, login(i), password(i)),
+                            hash});
     }
     hashSeconds /= credentials.size();
     const StackFloor floorBefore = measureStackFloor(port, credentials, config.servers, floorRounds);

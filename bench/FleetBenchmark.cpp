@@ -170,6 +170,8 @@ QString loadAverage()
 constexpr int probeCalibrationMs = 1000;
 // Rounds of the stack's floor, each time it is measured: it takes a second or two at 500 servers.
 constexpr int floorRounds = 6;
+// Periods of the floor at the monitor's poll times: 20 s at 500 servers.
+constexpr int scheduleRounds = 2;
 
 // A bcrypt setting string of the given cost; the seed makes every recorder's salt its own and the run repeatable.
 QString bcryptSetting(int cost, quint32 seed)
@@ -269,20 +271,47 @@ struct StackFloor
     int failures = 0;
 };
 
-// What the polls cost with nothing but Qt's network stack: the monitor's GETs with the same headers to the
-// same simulator, every body read to its end, no parsing and no views. Each round sends one request per
-// server at once, as the monitor's polls fall due together; the first round opens the connections and is
-// not counted. Servers take turns among the credentials given, so that the bodies are the fleet's.
+// The bare client of the floors: the monitor's health GET with the same headers to the same simulator, the
+// body read to its end, nothing parsed and nothing shown.
+class FloorClient
+{
+public:
+    explicit FloorClient(quint16 port)
+        : language(QLocale::system().name().split(QLatin1Char('_'), Qt::KeepEmptyParts).first().toLatin1())
+    {
+        url.setScheme(QStringLiteral("http"));
+        url.setHost(QStringLiteral("127.0.0.1"));
+        url.setPort(port);
+        url.setPath(QStringLiteral("/api/v1.1/health"));
+    }
+
+    // done(failed) runs once the reply has finished.
+    void get(const Credentials& user, QObject* context, std::function<void(bool)> done)
+    {
+        QNetworkRequest request(url);
+        ServerManager::instance()->_addWsseHeaders(request, *user.server, user.hash);
+        request.setRawHeader("Accept-Language", language);
+        QNetworkReply* reply = network.get(request);
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
+        QObject::connect(reply, &QNetworkReply::finished, context, [reply, done = std::move(done)] {
+            reply->readAll();
+            reply->deleteLater();
+            done(reply->error() != QNetworkReply::NoError);
+        });
+    }
+
+private:
+    QNetworkAccessManager network;
+    const QByteArray language;
+    QUrl url;
+};
+
+// What the polls cost with nothing but Qt's network stack, the cheapest way it does them: each round sends
+// one request per server at once; the first round opens the connections and is not counted. Servers take
+// turns among the credentials given, so that the bodies are the fleet's.
 StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials, int servers, int rounds)
 {
-    QNetworkAccessManager network;
-    const QByteArray language =
-        QLocale::system().name().split(QLatin1Char('_'), Qt::KeepEmptyParts).first().toLatin1();
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(port);
-    url.setPath(QStringLiteral("/api/v1.1/health"));
+    FloorClient client(port);
     StackFloor floor;
     double cpu = 0;
     double guiCpu = 0;
@@ -292,17 +321,8 @@ StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials
         QEventLoop loop;
         int pending = servers;
         for (int i = 0; i < servers; ++i) {
-            const Credentials& user = credentials.at(i % credentials.size());
-            QNetworkRequest request(url);
-            ServerManager::instance()->_addWsseHeaders(request, *user.server, user.hash);
-            request.setRawHeader("Accept-Language", language);
-            QNetworkReply* reply = network.get(request);
-            QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
-            QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply] {
-                reply->readAll();
-                if (reply->error() != QNetworkReply::NoError)
-                    ++floor.failures;
-                reply->deleteLater();
+            client.get(credentials.at(i % credentials.size()), &loop, [&](bool failed) {
+                floor.failures += failed;
                 if (--pending == 0)
                     loop.quit();
             });
@@ -317,6 +337,45 @@ StackFloor measureStackFloor(quint16 port, const QList<Credentials>& credentials
     }
     floor.cpuPerRequestS = cpu / (double(servers) * rounds);
     floor.guiCpuPerRequestS = guiCpu / (double(servers) * rounds);
+    return floor;
+}
+
+// The same requests at the monitor's own times: each server's request goes out when its poll timer would
+// have fired, then once a period, for the given rounds. The timers are of the monitor's kind, so that Qt
+// gathers their firings into the same bursts. Its CPU runs from the start to the last reply, the idle
+// waits between bursts included, as in the monitor's steady rounds.
+StackFloor measureScheduleFloor(quint16 port, const QList<Credentials>& credentials, const QList<int>& dueInMs,
+                                int periodMs, int rounds)
+{
+    FloorClient client(port);
+    StackFloor floor;
+    QEventLoop loop;
+    const int servers = int(dueInMs.size());
+    int pending = servers * rounds;
+    std::vector<std::unique_ptr<QTimer>> timers;
+    const double cpu0 = processCpuSeconds();
+    const double guiCpu0 = threadCpuSeconds();
+    for (int i = 0; i < servers; ++i) {
+        timers.push_back(std::make_unique<QTimer>());
+        QTimer* timer = timers.back().get();
+        int left = rounds;
+        QObject::connect(timer, &QTimer::timeout, &loop, [&, timer, i, left]() mutable {
+            if (--left == 0)
+                timer->stop();
+            else
+                timer->start(periodMs);
+            client.get(credentials.at(i % credentials.size()), &loop, [&](bool failed) {
+                floor.failures += failed;
+                if (--pending == 0)
+                    loop.quit();
+            });
+        });
+        timer->start(dueInMs.at(i));
+    }
+    if (pending > 0)
+        loop.exec();
+    floor.cpuPerRequestS = (processCpuSeconds() - cpu0) / (double(servers) * rounds);
+    floor.guiCpuPerRequestS = (threadCpuSeconds() - guiCpu0) / (double(servers) * rounds);
     return floor;
 }
 
@@ -523,11 +582,26 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     loop.exec();
 
     const Memory after = memory();
-    for (const std::shared_ptr<Server>& server : manager->serverList())
+    const double rounds = steadyRounds;
+    const bool complete = steadyDone;
+    // Where each server stood in its period, for the floor at the monitor's own poll times.
+    QList<int> dueInMs;
+    QElapsedTimer stopped;
+    stopped.start();
+    for (const std::shared_ptr<Server>& server : manager->serverList()) {
+        dueInMs << server->alarmsTimer.remainingTime();
         server->alarmsTimer.stop();
+    }
     QTimer::singleShot(1000, &loop, &QEventLoop::quit);
     loop.exec();
     const StackFloor floorAfter = measureStackFloor(port, credentials, config.servers, floorRounds);
+    StackFloor scheduleFloor;
+    if (!config.baseline && complete) {
+        const int late = int(stopped.elapsed());
+        for (int& due : dueInMs)
+            due = ((due - late) % config.pollMs + config.pollMs) % config.pollMs;
+        scheduleFloor = measureScheduleFloor(port, credentials, dueInMs, config.pollMs, scheduleRounds);
+    }
     // The median round: a burst of requests all at once costs more or less by how the threads of both
     // processes happen to be scheduled, and a single unlucky round should not move the floor.
     QList<double> floorSamples = floorBefore.roundsPerRequestS + floorAfter.roundsPerRequestS;
@@ -537,8 +611,6 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     const auto stallMs = [](qint64 gap) { return std::max(0.0, double(gap) / 1e6 - 1.0); };
     const auto longest = std::max_element(std::begin(longestGap), std::end(longestGap));
     const Phase longestPhase = Phase(longest - std::begin(longestGap));
-    const double rounds = steadyRounds;
-    const bool complete = steadyDone;
     const QJsonObject result{
         {QStringLiteral("servers"), config.servers},
         {QStringLiteral("cost"), config.cost},
@@ -559,7 +631,9 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         {QStringLiteral("floorAfterMs"), 1000.0 * floorAfter.cpuPerRequestS},
         {QStringLiteral("floorGuiPerRequestMs"),
          500.0 * (floorBefore.guiCpuPerRequestS + floorAfter.guiCpuPerRequestS)},
-        {QStringLiteral("floorFailures"), floorBefore.failures + floorAfter.failures},
+        {QStringLiteral("scheduleFloorPerRequestMs"), 1000.0 * scheduleFloor.cpuPerRequestS},
+        {QStringLiteral("scheduleFloorGuiPerRequestMs"), 1000.0 * scheduleFloor.guiCpuPerRequestS},
+        {QStringLiteral("floorFailures"), floorBefore.failures + floorAfter.failures + scheduleFloor.failures},
         {QStringLiteral("startUpCpuS"), startUpCpu},
         {QStringLiteral("rounds"), rounds},
         {QStringLiteral("steadyS"), steadySeconds},
@@ -598,7 +672,7 @@ QString formatRow(const QJsonObject& r)
     const int servers = r.value(QStringLiteral("servers")).toInt();
     const QString cost = QStringLiteral("%1").arg(r.value(QStringLiteral("cost")).toInt(), 2, 10, QLatin1Char('0'));
     if (!r.value(QStringLiteral("complete")).toBool())
-        return QStringLiteral("| %1 | %2 | %3 | did not finish (%4 of %1 shown) | | | | | | | | | | | |")
+        return QStringLiteral("| %1 | %2 | %3 | did not finish (%4 of %1 shown) | | | | | | | | | | | | | |")
             .arg(servers)
             .arg(cost, r.value(QStringLiteral("mode")).toString())
             .arg(r.value(QStringLiteral("shown")).toInt());
@@ -614,14 +688,18 @@ QString formatRow(const QJsonObject& r)
     const auto value = [&r](const char* key) { return r.value(QLatin1String(key)).toDouble(); };
     const auto field = [&value](const char* key, int decimals) { return number(value(key), decimals); };
     const double perPoll = value("cpuPerRoundMs") / servers;
+    const double scheduleFloor = value("scheduleFloorPerRequestMs");
     return QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | ")
                .arg(servers)
                .arg(cost, mode, field("firstAlarmsS", 2), field("bcryptFloorS", 2),
                     number(value("firstAlarmsS") / value("bcryptFloorS"), 2), field("cpuPerRoundMs", 1),
                     number(perPoll, 3)) +
-           QStringLiteral("%1 | %2 | %3 | %4 | %5 | %6 | %7 |")
+           QStringLiteral("%1 | %2 | %3 | %4 | ")
                .arg(field("floorPerRequestMs", 3), number(perPoll / value("floorPerRequestMs"), 2),
-                    field("guiCpuPerRoundMs", 1), field("setUpMs", 1), field("longestStallAfterSetUpMs", 1),
+                    scheduleFloor > 0 ? number(scheduleFloor, 3) : QStringLiteral("-"),
+                    scheduleFloor > 0 ? number(perPoll / scheduleFloor, 2) : QStringLiteral("-")) +
+           QStringLiteral("%1 | %2 | %3 | %4 | %5 |")
+               .arg(field("guiCpuPerRoundMs", 1), field("setUpMs", 1), field("longestStallAfterSetUpMs", 1),
                     field("longestSteadyStallMs", 1), field("peakRssMiB", 1));
 }
 
@@ -672,6 +750,11 @@ QStringList targets(const QList<QJsonObject>& results)
         lines << QStringLiteral("- %1: CPU per poll at most %2 x the stack's floor: %3 ms against %4 ms, %5 x, %6")
                      .arg(which, number(limit, 1), number(perPoll, 3), number(value(r, "floorPerRequestMs"), 3),
                           number(ratio, 2), verdict(ratio <= limit));
+        if (const double scheduleFloor = value(r, "scheduleFloorPerRequestMs"); scheduleFloor > 0)
+            lines << QStringLiteral("  (against the same requests at the monitor's poll times: %1 ms, %2 x; those "
+                                    "cost the bare stack %3 x its floor)")
+                         .arg(number(scheduleFloor, 3), number(perPoll / scheduleFloor, 2),
+                              number(scheduleFloor / value(r, "floorPerRequestMs"), 2));
         if (r.value(QStringLiteral("cost")).toInt() == 12) {
             const double first = value(r, "firstAlarmsS") / value(r, "bcryptFloorS");
             lines << QStringLiteral("- %1: first alarms at most 1.25 x the bcrypt floor: %2 s against %3 s, %4 x, %5")
@@ -812,15 +895,18 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
                           "cost, timed before the monitor starts, times the servers divided by the monitor's hashing "
                           "threads; the stack, the process CPU of one health GET with the same headers made and read "
                           "by a bare QNetworkAccessManager, one request per server at once a round, the median of the "
-                          "rounds made before the monitor starts and once it has stopped polling.")
+                          "rounds made before the monitor starts and once it has stopped polling; the same at the poll "
+                          "times, the same requests sent when the monitor's own poll timers would have fired, for "
+                          "two periods once it has stopped polling.")
                .arg(QStringLiteral("2 s injected up to 100 servers, 10 s (the product's) at 500 and for the baseline"),
                     number(results.isEmpty() ? 0.0 : results.first().value(QStringLiteral("probeCpuMsPerS")).toDouble(),
                            0))
         << QString();
     out << QStringLiteral("| Servers | Cost | Mode | First alarms (s) | bcrypt floor (s) | ratio | CPU per round (ms) | "
-                          "per poll (ms) | stack floor per request (ms) | ratio | GUI thread per round (ms) | Set-up "
-                          "block (ms) | Longest stall after set-up (ms) | Longest steady stall (ms) | Peak RSS (MiB) |")
-        << QStringLiteral("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|");
+                          "per poll (ms) | stack floor per request (ms) | ratio | floor at the poll times (ms) | ratio | "
+                          "GUI thread per round (ms) | Set-up block (ms) | Longest stall after set-up (ms) | Longest "
+                          "steady stall (ms) | Peak RSS (MiB) |")
+        << QStringLiteral("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|");
     for (const QJsonObject& r : results)
         out << formatRow(r);
     out << QString() << ratioTable(results) << QString() << targets(results);

@@ -5,6 +5,12 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // "$2b$12$...": anything else is refused by the hash at once, so it costs nothing.
@@ -15,6 +21,24 @@ int costOf(const QByteArray& setting)
     bool ok = false;
     const int cost = setting.mid(4, 2).toInt(&ok);
     return ok ? cost : 0;
+}
+
+// A hash takes up to seconds of CPU and every core has a worker: the GUI and network threads must get a
+// core the moment they have work, or the window stalls while the fleet authenticates.
+void yieldToInteractiveThreads()
+{
+#ifdef Q_OS_LINUX
+    // Under Linux's default scheduler Qt's thread priorities change nothing; a thread's nice value does.
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
+#else
+    QThread::currentThread()->setPriority(QThread::LowestPriority);
+#endif
+}
+
+QByteArray computeInBackground(const QByteArray& password, const QByteArray& setting)
+{
+    yieldToInteractiveThreads();
+    return BcryptCache::compute(password, setting);
 }
 
 } // namespace
@@ -98,7 +122,7 @@ void BcryptQueue::start(const Key& key, Job& job, bool counted)
         watcher->deleteLater();
         finish(key, watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(pool, &BcryptCache::compute, key.first, key.second));
+    watcher->setFuture(QtConcurrent::run(pool, computeInBackground, key.first, key.second));
 }
 
 void BcryptQueue::finish(const Key& key, const QByteArray& hash)

@@ -9,6 +9,8 @@ SysTray::SysTray(QObject* parent) : QSystemTrayIcon(parent)
 {
     applyTimer.setSingleShot(true);
     connect(&applyTimer, &QTimer::timeout, this, &SysTray::applyError);
+    // The first state, "no alarm": the icon must be there before the tray shows it.
+    setIcon(okIcon);
     init();
 }
 
@@ -25,8 +27,6 @@ void SysTray::init()
     menu->addAction(quitAction);
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     setContextMenu(menu);
-    // The first state, "no alarm", is applied now: the icon must be there before the tray shows it.
-    applyError();
     setVisible(true);
 }
 
@@ -42,15 +42,14 @@ void SysTray::applyError()
     applyTimer.stop();
     const bool inError = pendingError;
     const QString message = QCoreApplication::translate("Systray", "Some elements require your attention");
-    if (inError && (!shownError || !sinceBalloon.isValid() || sinceBalloon.hasExpired(balloonInterval))) {
+    if (inError && (!shownError || sinceBalloon.hasExpired(balloonInterval))) {
         showBalloon(QStringLiteral("Quelvane Monitor"), message);
         sinceBalloon.start();
     }
-    if (!applied || inError != shownError) {
+    if (inError != shownError) {
         setToolTip(inError ? message : QString());
         setIcon(inError ? alarmIcon : okIcon);
     }
-    applied = true;
     shownError = inError;
 }
 

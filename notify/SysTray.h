@@ -32,7 +32,6 @@ private:
 
     bool pendingError = false;
     bool shownError = false;
-    bool applied = false;
     QTimer applyTimer;
     QElapsedTimer sinceBalloon;
     // Made once: the resource names carry no suffix, so each new QIcon would sniff the file's type and

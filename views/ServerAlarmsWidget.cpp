@@ -21,8 +21,7 @@ void ServerAlarmsWidget::setupUi()
 {
     ServerTabWidget::setupUi();
     connect(serverManager, &ServerManager::serverAdded, this, &ServerAlarmsWidget::onServerAdded);
-    connect(model, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& topLeft) { updateErrorState(topLeft); });
+    connect(model, &QAbstractItemModel::dataChanged, this, &ServerAlarmsWidget::updateErrorState);
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex& parent, int first, int last) {
                 if (parent.isValid())

@@ -13,6 +13,8 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTabWidget>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
@@ -59,6 +61,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     config = ConfigManager::instance();
     // The monitor cannot reach the configuration file itself; removing a server saves through this.
     ServerManager::instance()->setSaveHandler([] { ConfigManager::instance()->save(); });
+    config->setSaveFailedHandler([window = QPointer<MainWindow>(this)](const QString& path, const QString& reason) {
+        if (window)
+            window->showSaveFailure(path, reason);
+    });
 
     extActionsDialog = new ExtActionsDialog(this);
 
@@ -97,6 +103,25 @@ void MainWindow::restoreWindow()
     if (isMinimized()) {
         showNormal();
     }
+}
+
+void MainWindow::showSaveFailure(const QString& path, const QString& reason)
+{
+    if (!saveWarning) {
+        saveWarning = new QMessageBox(QMessageBox::Warning, tr("Quelvane Monitor"), QString(),
+                                      QMessageBox::Retry | QMessageBox::Close, this);
+        saveWarning->setWindowModality(Qt::NonModal);
+        saveWarning->setObjectName(QStringLiteral("saveWarning"));
+        connect(saveWarning, &QDialog::finished, this, [](int button) {
+            if (button == QMessageBox::Retry)
+                ConfigManager::instance()->save();
+        });
+    }
+    saveWarning->setText(tr("The servers and scripts could not be saved to \"%1\": %2").arg(path, reason));
+    saveWarning->setInformativeText(
+        tr("Your changes are kept while the program runs and written by the next save that succeeds."));
+    saveWarning->show();
+    saveWarning->raise();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -7,6 +7,7 @@ class ConfigManager;
 class ExtActionsDialog;
 class QAction;
 class QMenu;
+class QMessageBox;
 class QTabWidget;
 class ServerAlarmsWidget;
 class ServerInfoWidget;
@@ -25,6 +26,8 @@ protected:
 private:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void restoreWindow();
+    // One warning however many saves fail before the user answers it; "Retry" saves again.
+    void showSaveFailure(const QString& path, const QString& reason);
 
     ConfigManager* config = nullptr;
     SysTray* sysTray = nullptr;
@@ -35,4 +38,5 @@ private:
     QMenu* serversMenu;
     QAction* addServerAction;
     QAction* extActionsAction;
+    QMessageBox* saveWarning = nullptr;
 };

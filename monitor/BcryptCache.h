@@ -14,6 +14,10 @@ public:
     // token of the crypt interface ("*0", or "*1" when the setting begins with "*0") when it is refused.
     static QByteArray compute(const QByteArray& password, const QByteArray& setting);
     static QByteArray failureToken(const QByteArray& setting);
+    // The cost a bcrypt setting names ("$2b$12$" and 22 salt characters, or a whole bcrypt string), or 0
+    // for anything else. The hash function knows other methods whose settings may ask for hours of work
+    // and gigabytes: a setting that is not bcrypt is refused before any hashing.
+    static int costOf(const QByteArray& setting);
 
     // A found entry counts as used, so the entries of servers in use are the last to go.
     bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output);

@@ -13,16 +13,6 @@
 
 namespace {
 
-// "$2b$12$...": anything else is refused by the hash at once, so it costs nothing.
-int costOf(const QByteArray& setting)
-{
-    if (setting.size() < 7 || !setting.startsWith("$2") || setting.at(3) != '$' || setting.at(6) != '$')
-        return 0;
-    bool ok = false;
-    const int cost = setting.mid(4, 2).toInt(&ok);
-    return ok ? cost : 0;
-}
-
 // A hash takes up to seconds of CPU and every core has a worker: the GUI and network threads must get a
 // core the moment they have work, or the window stalls while the fleet authenticates.
 void yieldToInteractiveThreads()
@@ -35,28 +25,35 @@ void yieldToInteractiveThreads()
 #endif
 }
 
-QByteArray computeInBackground(const QByteArray& password, const QByteArray& setting)
+QByteArray computeInBackground(const BcryptQueue::Compute& compute, const QByteArray& password,
+                               const QByteArray& setting)
 {
     yieldToInteractiveThreads();
-    return BcryptCache::compute(password, setting);
+    return compute(password, setting);
 }
 
 } // namespace
 
 // The pool is the queue's own and never joined (the manager that owns the queue is never destroyed):
-// a server that hands out an absurd cost cannot make the program wait for that hash when it quits.
-BcryptQueue::BcryptQueue(QObject* parent) : QObject(parent), pool(new QThreadPool(this))
+// quitting never waits for a hash of a high cost.
+BcryptQueue::BcryptQueue(QObject* parent) : QObject(parent), pool(new QThreadPool(this)), compute(BcryptCache::compute)
 {
-    // The queue decides what runs; the pool only lends threads, also to hashes outside the limit.
+    // The lanes decide what runs; the pool only lends threads, also to released hashes still running.
     pool->setMaxThreadCount(1 << 16);
-    setLimits(0, ownThreadCost);
+    setLimits(0, highCost, 1);
 }
 
-void BcryptQueue::setLimits(int workerCount, int cost)
+void BcryptQueue::setLimits(int workers, int cost, int highCostWorkers)
 {
-    workers = workerCount > 0 ? workerCount : qMax(1, QThread::idealThreadCount());
-    ownThreadCost = cost;
+    lanes[Ordinary].limit = workers > 0 ? workers : qMax(1, QThread::idealThreadCount());
+    lanes[HighCost].limit = qMax(1, highCostWorkers);
+    highCost = cost;
     startQueued();
+}
+
+void BcryptQueue::setCompute(Compute function)
+{
+    compute = std::move(function);
 }
 
 void BcryptQueue::request(const QByteArray& password, const QByteArray& setting, const void* owner, Ready ready)
@@ -72,11 +69,8 @@ void BcryptQueue::request(const QByteArray& password, const QByteArray& setting,
     job.waiters.append(Waiter{owner, std::move(ready)});
     if (known)
         return;
-    if (costOf(setting) >= ownThreadCost) {
-        start(key, job, false);
-        return;
-    }
-    queue.append(key);
+    job.lane = BcryptCache::costOf(setting) >= highCost ? HighCost : Ordinary;
+    lanes[job.lane].queue.append(key);
     startQueued();
 }
 
@@ -90,12 +84,14 @@ void BcryptQueue::release(const void* owner)
         if (!waiters.isEmpty()) {
             ++it;
         } else if (!it->running) {
-            queue.removeOne(it.key());
+            lanes[it->lane].queue.removeOne(it.key());
             it = jobs.erase(it);
         } else {
-            if (it->counted) {
+            // A high cost keeps its turn to the end, about a minute at most: every edit of such a server
+            // would otherwise start one more hash beside the last.
+            if (it->counted && it->lane == Ordinary) {
                 it->counted = false;
-                --busy;
+                --lanes[Ordinary].busy;
             }
             ++it;
         }
@@ -105,24 +101,25 @@ void BcryptQueue::release(const void* owner)
 
 void BcryptQueue::startQueued()
 {
-    while (busy < workers && !queue.isEmpty()) {
-        const Key key = queue.takeFirst();
-        start(key, jobs[key], true);
+    for (Lane& lane : lanes) {
+        while (lane.busy < lane.limit && !lane.queue.isEmpty()) {
+            const Key key = lane.queue.takeFirst();
+            start(key, jobs[key]);
+        }
     }
 }
 
-void BcryptQueue::start(const Key& key, Job& job, bool counted)
+void BcryptQueue::start(const Key& key, Job& job)
 {
     job.running = true;
-    job.counted = counted;
-    if (counted)
-        ++busy;
+    job.counted = true;
+    ++lanes[job.lane].busy;
     auto* watcher = new QFutureWatcher<QByteArray>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, key] {
         watcher->deleteLater();
         finish(key, watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(pool, computeInBackground, key.first, key.second));
+    watcher->setFuture(QtConcurrent::run(pool, computeInBackground, compute, key.first, key.second));
 }
 
 void BcryptQueue::finish(const Key& key, const QByteArray& hash)
@@ -130,7 +127,7 @@ void BcryptQueue::finish(const Key& key, const QByteArray& hash)
     cache.insert(key.first, key.second, hash);
     const Job job = jobs.take(key);
     if (job.counted)
-        --busy;
+        --lanes[job.lane].busy;
     // A waiter may ask for more hashes or release others: it works on the queue as it now stands.
     for (const Waiter& waiter : job.waiters)
         waiter.ready(hash);

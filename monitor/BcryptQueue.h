@@ -12,25 +12,29 @@
 class QThreadPool;
 
 // Hands out bcrypt hashes without ever computing one on the calling (GUI) thread. Each pair of password
-// and setting is hashed once however many wait for it; a limited number of hashes run at a time, and
-// a hash that nobody waits for any longer, or whose cost would take minutes, runs outside that limit,
-// so that it delays no other server. A running hash cannot be stopped: its thread is never joined,
-// which keeps quitting immediate.
+// and setting is hashed once however many wait for it. Hashes run in two lanes of limited width: the
+// ordinary costs, and the high costs that take seconds to a minute each, so that servers of a high cost
+// delay neither the others nor take every core from them. A running hash cannot be stopped: its thread
+// is never joined, which keeps quitting immediate.
 class BcryptQueue : public QObject
 {
     Q_OBJECT
 
 public:
     using Ready = std::function<void(const QByteArray& hash)>;
+    // Safe to call on any thread; BcryptCache::compute unless a test counts or holds the hashes.
+    using Compute = std::function<QByteArray(const QByteArray& password, const QByteArray& setting)>;
 
     explicit BcryptQueue(QObject* parent = nullptr);
 
     // Calls ready with the hash: at once when it is known, else on this thread when a worker has it.
     void request(const QByteArray& password, const QByteArray& setting, const void* owner, Ready ready);
-    // Forgets every request of owner; hashes nobody else waits for stop taking a worker's turn.
+    // Forgets every request of owner; an ordinary hash nobody else waits for stops taking a worker's turn.
     void release(const void* owner);
-    // How many hashes may run at once (0: one per core), and from which cost a hash runs outside that.
-    void setLimits(int workers, int ownThreadCost);
+    // Ordinary hashes that may run at once (0: one per core), the cost from which a hash is a high one,
+    // and how many of those may run at once.
+    void setLimits(int workers, int highCost, int highCostWorkers);
+    void setCompute(Compute compute);
 
     BcryptCache cache;
 
@@ -41,22 +45,29 @@ private:
         const void* owner;
         Ready ready;
     };
+    enum LaneIndex { Ordinary, HighCost, LaneCount };
+    struct Lane
+    {
+        int limit = 1;
+        int busy = 0;
+        QList<Key> queue;
+    };
     struct Job
     {
         QList<Waiter> waiters;
+        LaneIndex lane = Ordinary;
         bool running = false;
-        // Whether it takes one of the limited turns.
+        // Whether it takes one of its lane's turns.
         bool counted = false;
     };
 
     void startQueued();
-    void start(const Key& key, Job& job, bool counted);
+    void start(const Key& key, Job& job);
     void finish(const Key& key, const QByteArray& hash);
 
     QThreadPool* pool;
+    Compute compute;
     QHash<Key, Job> jobs;
-    QList<Key> queue;
-    int busy = 0;
-    int workers = 1;
-    int ownThreadCost = 16;
+    Lane lanes[LaneCount];
+    int highCost = 16;
 };

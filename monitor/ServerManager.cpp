@@ -134,12 +134,7 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
         [this, server](QNetworkReply* reply) {
             const ReplyOutcome outcome = _classify(reply);
             if (!outcome.good) {
-                server->alarmsError = outcome.error;
-                server->infoError = outcome.error;
-                server->initialized = true;
-                emit server->alarmsUpdated();
-                emit server->infoUpdated();
-                server->initTimer.start(currentSettings.authRetryInterval);
+                _authFailed(server, outcome.error);
                 return;
             }
             if (reply->hasRawHeader("Date")) {
@@ -147,6 +142,13 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
                 Wsse::takeClockOffset(reply->rawHeader("Date"), now, &server->clockOffset);
             }
             _parseAuth(outcome.doc, server);
+            const int cost = BcryptCache::costOf(server->salt.toUtf8());
+            if (cost > currentSettings.maxBcryptCost) {
+                _authFailed(server, tr("The server asks for bcrypt cost %1, above the limit of %2")
+                                        .arg(cost)
+                                        .arg(currentSettings.maxBcryptCost));
+                return;
+            }
 
             const quint64 round = server->authRound;
             if (!currentSettings.cacheBcrypt) {
@@ -158,6 +160,16 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
                            [this, server, round](const QByteArray&) { _startPollingWithinPass(server, round); });
         },
         false);
+}
+
+void ServerManager::_authFailed(const std::shared_ptr<Server>& server, const QString& error)
+{
+    server->alarmsError = error;
+    server->infoError = error;
+    server->initialized = true;
+    emit server->alarmsUpdated();
+    emit server->infoUpdated();
+    server->initTimer.start(currentSettings.authRetryInterval);
 }
 
 void ServerManager::_startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round)
@@ -256,7 +268,7 @@ void ServerManager::_request(std::shared_ptr<Server> server, const QString& path
         return;
     }
     if (!currentSettings.cacheBcrypt) {
-        const QByteArray hash = BcryptCache::compute(server->password.toUtf8(), server->salt.toUtf8());
+        const QByteArray hash = currentSettings.hashFunction(server->password.toUtf8(), server->salt.toUtf8());
         _send(server, path, callback, &hash);
         return;
     }
@@ -506,7 +518,8 @@ void ServerManager::setSaveHandler(std::function<void()> handler)
 void ServerManager::setSettings(const MonitorSettings& settings)
 {
     currentSettings = settings;
-    hashes.setLimits(settings.hashWorkers, settings.ownThreadCost);
+    hashes.setLimits(settings.hashWorkers, settings.highCost, settings.highCostWorkers);
+    hashes.setCompute(settings.hashFunction);
 }
 
 const MonitorSettings& ServerManager::settings() const

@@ -33,10 +33,16 @@ struct MonitorSettings
     int passBudget = 20;
     // Off only in benchmarks, to measure what the cache and the worker save.
     bool cacheBcrypt = true;
-    // Hashes that may run at once (0: one per core), and the cost from which a hash runs outside that
-    // limit: one of such a cost takes minutes to days and must not hold up the other servers.
+    // Ordinary hashes that may run at once (0: one per core). From highCost on a hash takes seconds to a
+    // minute: those share highCostWorkers of their own, so that they hold up no other server.
     int hashWorkers = 0;
-    int ownThreadCost = 16;
+    int highCost = 16;
+    int highCostWorkers = 1;
+    // Above it a server's setting is refused with an error on its row: one hash at 20 takes about a minute
+    // on an ordinary machine, and each step above doubles it, while the server would go unmonitored.
+    int maxBcryptCost = 20;
+    // Tests count or hold the hashes through it; called on the hashing threads.
+    BcryptQueue::Compute hashFunction = BcryptCache::compute;
 };
 
 // Owns every monitored server and drives its exchanges with the server's HTTP JSON API.
@@ -104,6 +110,8 @@ private:
     void _abortOverdue();
     void _armDeadlineTimer();
     bool _isCurrent(const std::shared_ptr<Server>& server, quint64 round) const;
+    // Both errors shown, and the authentication tried again after the retry interval.
+    void _authFailed(const std::shared_ptr<Server>& server, const QString& error);
     void _startPolling(const std::shared_ptr<Server>& server);
     void _startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round);
     // Hundreds of servers come due together: a whole configuration at start-up, and then their polls,

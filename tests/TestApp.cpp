@@ -9,10 +9,12 @@
 #include "notify/ExtActionManager.h"
 #include "notify/SysTray.h"
 #include "views/ServerAlarmsWidget.h"
+#include "views/ServerInfoWidget.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTranslator>
 
@@ -27,11 +29,11 @@ void writeFile(const QString& path, const QByteArray& data)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
 }
 
-QStringList rowTexts(const QAbstractItemView* view)
+QStringList rowTexts(const QAbstractItemView* view, const QModelIndex& parent = {})
 {
     QStringList texts;
-    for (int row = 0; row < view->model()->rowCount(); ++row)
-        texts << view->model()->index(row, 0).data().toString();
+    for (int row = 0; row < view->model()->rowCount(parent); ++row)
+        texts << view->model()->index(row, 0, parent).data().toString();
     return texts;
 }
 
@@ -48,8 +50,9 @@ QAction* serversMenuAction(MainWindow& window, int index)
 
 struct RecordingSysTray : SysTray
 {
-    explicit RecordingSysTray(QObject* parent) : SysTray(parent) { balloonInterval = 300; }
+    using SysTray::SysTray;
     void showBalloon(const QString& title, const QString& message) override { balloons << title + "|" + message; }
+    void setIntervalOver(bool over) { balloonInterval = over ? 0 : 3600000; }
     QStringList balloons;
 };
 
@@ -170,6 +173,18 @@ private slots:
             setInput(dialog, "passwordInput", "secret");
             press(dialog, QDialogButtonBox::Ok);
         });
+        // The rows speak the user's language too.
+        const QModelIndex first = view->model()->index(0, 0);
+        QCOMPARE(first.data(Qt::ToolTipRole).toString(), pick("Connecting...", "Connexion..."));
+        QTRY_COMPARE_WITH_TIMEOUT(rowTexts(view, first),
+                                  QStringList({pick("Recorder", "Enregistreur"), pick("Cameras", "Caméras"),
+                                               pick("Hardware", "Matériel")}),
+                                  20000);
+        auto* info = window.findChild<ServerInfoWidget*>()->findChild<QAbstractItemView*>();
+        QTRY_COMPARE(rowTexts(info, info->model()->index(0, 0)),
+                     QStringList({pick("Hardware", "Matériel"), pick("License", "Licence")}));
+        QVERIFY(rowTexts(info, info->model()->index(1, 0, info->model()->index(0, 0)))
+                    .contains(pick("Serial number", "Numéro de série")));
         serversMenuAction(window, 0)->trigger();
         QVERIFY(focusOnFirstEmpty);
         QCOMPARE(stored("servers", "name"), QStringList({"a server", "b server", "c server", "d server"}));
@@ -191,6 +206,28 @@ private slots:
         page->onDeleteServer();
         QCOMPARE(rowTexts(view), QStringList({"a server", "c server", "d server"}));
         QCOMPARE(stored("servers", "name"), QStringList({"a server", "c server", "d server"}));
+    }
+
+    // A save that fails is told, once however many fail, with the file and the reason; what changed stays
+    // in memory, and "Retry" writes it.
+    void saveFailure()
+    {
+        QVERIFY(QDir().mkpath(configFile()));
+        MainWindow window;
+        const QStringList paths{tmp->filePath("first.sh"), tmp->filePath("second.sh")};
+        for (const QString& path : paths)
+            ExtActionManager::instance()->addAction(path);
+        const auto boxes = window.findChildren<QMessageBox*>();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes.first()->isVisible());
+        const QString text = boxes.first()->text();
+        const QString prefix = pick("The servers and scripts could not be saved to",
+                                    "Les serveurs et les scripts n'ont pas pu être enregistrés dans");
+        QVERIFY2(text.startsWith(prefix + " \"" + configFile() + '"'), qPrintable(text));
+        QVERIFY(!text.endsWith(": "));
+        QVERIFY(QDir(configFile()).removeRecursively());
+        QTest::mouseClick(boxes.first()->button(QMessageBox::Retry), Qt::LeftButton);
+        QCOMPARE(stored("extActions", "path"), paths);
     }
 
     // 1 day 2 hours 30 minutes, accepted, then cancelled (now).
@@ -255,12 +292,15 @@ private slots:
         QWidget parent;
         RecordingSysTray tray(&parent);
         // Each pass of the event loop applies its last report; the balloon comes on a new alarm, and while
-        // it lasts at most once an interval.
+        // it lasts at most once an interval. An empty pass: the interval runs out before the next.
         const QList<QPair<QList<bool>, int>> passes{
-            {{true, false, true}, 1}, {{true}, 1}, {{}, 1}, {{true}, 2}, {{false, false}, 2}, {{true}, 3}};
+            {{true, false, true}, 1}, {{true}, 1}, {{}, 1}, {{true}, 2}, {{true}, 2}, {{false, false}, 2}, {{true}, 3}};
+        tray.setIntervalOver(false);
         for (const auto& pass : passes) {
-            if (pass.first.isEmpty())
-                QTest::qWait(400);
+            if (pass.first.isEmpty()) {
+                tray.setIntervalOver(true);
+                QTest::qWait(2);
+            }
             for (bool inError : pass.first)
                 tray.setError(inError);
             QCoreApplication::processEvents();
@@ -268,6 +308,8 @@ private slots:
             QCOMPARE(tray.toolTip(), inError ? message : QString());
             QCOMPARE(tray.icon().pixmap(64).toImage() == ok, !inError);
             QCOMPARE(tray.balloons.size(), pass.second);
+            if (!pass.first.isEmpty())
+                tray.setIntervalOver(false);
         }
         QCOMPARE(tray.balloons.value(0), "Quelvane Monitor|" + message);
         QVERIFY(!tray.isVisible() && !tray.contextMenu());

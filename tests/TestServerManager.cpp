@@ -2,6 +2,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 using namespace TestSupport;
 
@@ -16,6 +20,13 @@ qint64 shortestGap(const QList<RecordedRequest>& requests)
     for (int i = 1; i < requests.size(); ++i)
         gap = qMin(gap, requests[i].receivedMs - requests[i - 1].receivedMs);
     return gap;
+}
+
+// Health and authentication must each keep their own interval, which the short settings set far apart.
+bool keepsIntervals(const QList<RecordedRequest>& requests, int interval)
+{
+    const qint64 mean = (requests.last().receivedMs - requests.first().receivedMs) / (requests.size() - 1);
+    return shortestGap(requests) >= interval - slack && mean < interval + 2 * slack;
 }
 
 // The fields of the record that a case names, as JSON; "<network>" stands for any text of the network
@@ -73,6 +84,14 @@ private slots:
         r["dateSkewSeconds"] = 3600;
         r["rejectReplayedNonces"] = true;
         QVERIFY(load(sim, {r}));
+        // Steady polling hashes once, when the salt arrives, however many requests follow.
+        auto hashes = std::make_shared<std::atomic<int>>(0);
+        MonitorSettings settings = shortSettings();
+        settings.hashFunction = [hashes](const QByteArray& password, const QByteArray& setting) {
+            ++*hashes;
+            return BcryptCache::compute(password, setting);
+        };
+        manager->setSettings(settings);
         auto server = addServer(sim, login);
         QSignalSpy alarms(server.get(), &Server::alarmsUpdated);
         QSignalSpy info(server.get(), &Server::infoUpdated);
@@ -85,6 +104,7 @@ private slots:
         // Once when authentication starts, then once per health reply; info at the start and with the licence.
         QTRY_COMPARE(alarms.count(), 1 + countOf(sim, login, "health"));
         QCOMPARE(info.count(), 2);
+        QCOMPARE(hashes->load(), 1);
         // Local minus server clock; the Date header has whole seconds.
         QVERIFY(server->clockOffset > -3600400 && server->clockOffset < -3598600);
 
@@ -157,19 +177,20 @@ private slots:
         QVERIFY(waitForRequests(sim, "gone", "health", 1));
         manager->removeServer(gone);
         gone->alarmsError = gone->infoError = "marker";
-        const int goneAsked = requestsOf(sim, "gone").size();
+        // Its information requests may still be on the way; its polls and authentications have stopped.
+        const int goneAsked = countOf(sim, "gone", "health") + countOf(sim, "gone", "auth");
         QVERIFY(waitForRequests(sim, "edit", "health", 5));
         QCOMPARE(countOf(sim, "edit", "auth"), 2);
         QCOMPARE(countOf(sim, "edit", "sysinfo"), 1);
         QCOMPARE(countOf(sim, "edit", "license"), 1);
-        QVERIFY(shortestGap(requestsOf(sim, "edit", "health")) >= shortSettings().pollInterval - slack);
+        QVERIFY(keepsIntervals(requestsOf(sim, "edit", "health"), shortSettings().pollInterval));
 
         // A refused authentication is retried; an edit then drops the pending retry: one round, not two.
         sim.setEndpoint("edit", "auth", QJsonObject{{"status", 401}, {"json", QJsonObject{{"error", "No"}}}});
         manager->initServer(server);
         QVERIFY(waitForRequests(sim, "edit", "auth", 4));
         QTRY_VERIFY(server->alarmsError == QLatin1String("No") && server->initTimer.isActive());
-        QVERIFY(shortestGap(requestsOf(sim, "edit", "auth").mid(2)) >= shortSettings().authRetryInterval - slack);
+        QVERIFY(keepsIntervals(requestsOf(sim, "edit", "auth").mid(2), shortSettings().authRetryInterval));
         sim.setEndpoint("edit", "auth", {});
         const int auths = countOf(sim, "edit", "auth");
         manager->initServer(server);
@@ -179,60 +200,86 @@ private slots:
         QCOMPARE(countOf(sim, "edit", "auth"), auths + 1);
 
         QVERIFY(requestsOf(sim, "never").isEmpty());
-        QCOMPARE(requestsOf(sim, "gone").size(), goneAsked);
+        QCOMPARE(countOf(sim, "gone", "health") + countOf(sim, "gone", "auth"), goneAsked);
         QCOMPARE(gone->alarmsError + gone->infoError, QStringLiteral("markermarker"));
         QVERIFY(!gone->alarmsTimer.isActive() && !gone->initTimer.isActive());
     }
 
     void hashesLeaveWorkersFree_data()
     {
+        QTest::addColumn<int>("cost");
         QTest::addColumn<int>("workers");
-        QTest::addColumn<int>("ownThreadCost");
-        QTest::addColumn<QString>("then"); // what happens to the server of cost 31 before the other is polled
-        QTest::newRow("absurd cost") << 1 << MonitorSettings().ownThreadCost << "";
-        QTest::newRow("removed") << 1 << 32 << "remove";
-        QTest::newRow("superseded") << 1 << 32 << "edit";
-        QTest::newRow("shared") << 2 << 32 << "twin";
+        QTest::addColumn<QString>("then"); // what happens to the held server before the other is polled
+        QTest::newRow("high costs") << 17 << 1 << "";
+        QTest::newRow("removed") << 10 << 1 << "remove";
+        QTest::newRow("superseded") << 10 << 1 << "edit";
+        QTest::newRow("shared") << 10 << 2 << "twin";
     }
 
-    // A hash of cost 31 takes days; it must not keep any other server from being polled. Such hashes run
-    // for good, so this is the last of the suite.
+    // A hash that takes long (held here until the row ends) must not keep any other server from being
+    // polled, and hashes of a high cost run one at a time beside the ordinary ones.
     void hashesLeaveWorkersFree()
     {
+        QFETCH(int, cost);
         QFETCH(int, workers);
-        QFETCH(int, ownThreadCost);
         QFETCH(QString, then);
+        struct Held
+        {
+            std::mutex mutex;
+            std::condition_variable released;
+            bool open = false;
+            int running = 0;
+            int most = 0;
+        };
+        auto held = std::make_shared<Held>();
         MonitorSettings settings = shortSettings();
         settings.hashWorkers = workers;
-        settings.ownThreadCost = ownThreadCost;
+        settings.hashFunction = [held](const QByteArray& password, const QByteArray& setting) {
+            if (BcryptCache::costOf(setting) < 10)
+                return BcryptCache::compute(password, setting);
+            std::unique_lock<std::mutex> lock(held->mutex);
+            held->most = std::max(held->most, ++held->running);
+            held->released.wait(lock, [&held] { return held->open; });
+            --held->running;
+            return BcryptCache::failureToken(setting);
+        };
         manager->setSettings(settings);
+        const auto letGo = qScopeGuard([held] {
+            std::lock_guard<std::mutex> lock(held->mutex);
+            held->open = true;
+            held->released.notify_all();
+        });
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
         const QString slow = "slow" + tag, fast = "fast" + tag;
-        // Passwords of the row's own, so no hash is known or running from an earlier row.
-        QVERIFY(load(sim, {recorder(slow, {}, slow, "$2b$31$Ro0CUfOqk6Ei.OgoyH5XNu"), recorder(fast, {}, fast)}));
-        auto absurd = addServer(sim, slow, slow);
+        const QString salt = QStringLiteral("$2b$%1$Ro0CUfOqk6Ei.OgoyH5XNu").arg(cost);
+        QVERIFY(load(sim, {recorder(slow, {}, slow, salt), recorder(slow + "2", {}, slow, salt),
+                           recorder(fast, {}, fast)}));
+        auto heldServer = addServer(sim, slow, slow);
         // The salt is taken from the reply just before the hash is asked for.
-        QTRY_VERIFY(!absurd->salt.isEmpty());
+        QTRY_VERIFY(!heldServer->salt.isEmpty());
         if (then == "edit") {
-            manager->initServer(absurd);
+            manager->initServer(heldServer);
             QVERIFY(waitForRequests(sim, slow, "auth", 2));
-        } else if (then == "twin") {
-            auto twin = addServer(sim, slow, slow);
+        } else if (then == "twin" || then.isEmpty()) {
+            // The same password and setting: one hash for both. Another password: a hash of its own.
+            auto twin = addServer(sim, then.isEmpty() ? slow + "2" : slow, then.isEmpty() ? fast : slow);
             QTRY_VERIFY(!twin->salt.isEmpty());
         }
         auto other = addServer(sim, fast, fast);
         if (then == "remove") {
-            // While the slow hash holds the only worker, the other one waits its turn.
+            // While the held hash takes the only worker, the other one waits its turn.
             QTRY_VERIFY(!other->salt.isEmpty());
             QTest::qWait(3 * settings.pollInterval);
             QCOMPARE(countOf(sim, fast, "health"), 0);
-            manager->removeServer(absurd);
+            manager->removeServer(heldServer);
         }
         QVERIFY(waitForRequests(sim, fast, "health", 2));
-        // A request of the absurd server waits for its hash on a worker; the GUI thread goes on polling.
+        // A request of the held server waits for its hash on a worker; the GUI thread goes on polling.
         if (then.isEmpty()) {
-            manager->refreshAlarms(absurd);
+            manager->refreshAlarms(heldServer);
             QVERIFY(waitForRequests(sim, fast, "health", 3));
+            std::lock_guard<std::mutex> lock(held->mutex);
+            QCOMPARE(held->most, 1);
         }
         QCOMPARE(countOf(sim, slow, "health"), 0);
     }

@@ -16,12 +16,13 @@ namespace TestSupport {
 
 const QString salt04 = QStringLiteral("$2b$04$Ro0CUfOqk6Ei.OgoyH5XNu");
 
-// Short enough for a test, long enough that a loaded machine keeps the order of events.
+// Short enough for a test, long enough that a loaded machine keeps the order of events, and far enough
+// apart that a test tells which interval a timer took.
 inline MonitorSettings shortSettings()
 {
     MonitorSettings settings;
     settings.pollInterval = 200;
-    settings.authRetryInterval = 300;
+    settings.authRetryInterval = 800;
     settings.requestTimeout = 1000;
     return settings;
 }

@@ -152,10 +152,15 @@ private slots:
         QFETCH(QStringList, tree);
         QFETCH(QList<bool>, last);
         auto server = announce("Hall");
-        QList<bool> states;
-        connect(alarms, &ServerAlarmsWidget::errorStateChanged, this, [&states](bool inError) { states << inError; });
+        // The state before the last step, then each change: how often a state is repeated is the page's affair.
+        QList<bool> states{false};
+        QObject context;
+        connect(alarms, &ServerAlarmsWidget::errorStateChanged, &context, [&states](bool inError) {
+            if (states.last() != inError)
+                states << inError;
+        });
         for (const QString& text : steps) {
-            states.clear();
+            states = {states.last()};
             step(server, text);
         }
         QCOMPARE(dump(viewOf(alarms)), tree);
@@ -201,22 +206,22 @@ private slots:
         QCOMPARE(ServerManager::instance()->serverList().size(), entries.contains("Delete server") ? 0 : 1);
     }
 
-    // The one server in alarm is deleted: no state is reported then, and the next report is "in order".
+    // The one server in alarm is deleted: the page is in order at once, before any other server reports.
     void deleteOneOfSeveral()
     {
-        auto a = announce("A");
+        announce("A");
         announce("B");
         announce("C");
         step(announced.at(1), "r1||");
         QList<bool> states;
-        connect(alarms, &ServerAlarmsWidget::errorStateChanged, this, [&states](bool inError) { states << inError; });
+        QObject context;
+        connect(alarms, &ServerAlarmsWidget::errorStateChanged, &context, [&states](bool inError) { states << inError; });
         viewOf(info)->setCurrentIndex(modelOf(info)->index(1, 0));
         info->onDeleteServer();
         for (QWidget* page : {static_cast<QWidget*>(alarms), static_cast<QWidget*>(info)})
             QCOMPARE(dump(viewOf(page)).join(';').remove(QRegularExpression(" <[^>]*>| \\{[^}]*\\}| @")), "A;C");
         QCOMPARE(ServerManager::instance()->serverList().size(), 2);
-        step(a, "||");
-        QCOMPARE(states, QList<bool>({false, false, false, false, false}));
+        QCOMPARE(states, QList<bool>({false}));
     }
 
     // Case files: the server's system information and licence in, the Information rows out.
@@ -251,11 +256,18 @@ private slots:
         const QString script = dir.filePath("on alarm.sh"), log = dir.filePath("starts");
         QFile file(script);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\nprintf '%s %s\\n' \"$QUELVANE_EVENT\" \"$QUELVANE_ALARMS\" >> '" + log.toUtf8() + "'\n");
+        file.write("#!/bin/sh\nprintf '%s %s %s\\n' \"$QUELVANE_EVENT\" \"$USER_SETTING\" \"$QUELVANE_ALARMS\" >> '" +
+                   log.toUtf8() + "'\n");
         file.close();
         QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
         ExtActionManager::instance()->addAction(script);
-        const auto starts = [&log] { return readFile(log); };
+        // The user's own environment comes along. Two starts may append in either order.
+        qputenv("USER_SETTING", "kept");
+        const auto starts = [&log] {
+            QList<QByteArray> lines = readFile(log).split('\n');
+            std::sort(lines.begin(), lines.end());
+            return lines.join('\n');
+        };
         auto hall = announce("Hall"), gate = announce("Gate");
         // Polls that keep the alarm, and a second server joining it, start nothing more; a fall re-arms.
         for (const char* text : {"||", "r1||", "r1||", "r1||"})
@@ -267,9 +279,9 @@ private slots:
         step(gate, "r9|\"g\"\\\n|h1");
         step(gate, "r9|\"g\"\\\n|h1");
         const QByteArray expected =
-            "alarm [{\"server\":\"Hall\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":{\"recorder\":[\"r1\"]}}]\n"
-            "alarm [{\"server\":\"Gate\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":"
-            "{\"cameras\":[\"\\\"g\\\"\\\\\\n\"],\"hardware\":[\"h1\"]}}]\n";
+            "\nalarm kept [{\"server\":\"Gate\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":"
+            "{\"cameras\":[\"\\\"g\\\"\\\\\\n\"],\"hardware\":[\"h1\"]}}]\n"
+            "alarm kept [{\"server\":\"Hall\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":{\"recorder\":[\"r1\"]}}]";
         QTRY_COMPARE_WITH_TIMEOUT(starts(), expected, 20000);
         QTest::qWait(300);
         QCOMPARE(starts(), expected);
@@ -309,6 +321,14 @@ private slots:
         QVERIFY(*ran);
         QTRY_VERIFY_WITH_TIMEOUT(row->camerasItem && row->ok, 20000);
         QVERIFY(row->camerasItem->isIgnored() && row->camerasItem->rowCount() == 0);
+        // The silence outlives an edit of the server whose authentication is refused, then retried.
+        QVERIFY(load(sim, {recorder("admin", {{"auth", QJsonObject{{"status", 401}}}, {"health", alarm}})}));
+        ServerManager::instance()->initServer(server);
+        QTRY_VERIFY_WITH_TIMEOUT(!server->alarmsError.isEmpty() && row->rowCount() == 0, 20000);
+        QVERIFY(load(sim, {recorder("admin", {{"health", alarm}})}));
+        QTRY_VERIFY_WITH_TIMEOUT(row->camerasItem && server->alarmsError.isEmpty(), 20000);
+        QVERIFY(waitForRequests(sim, "admin", "health", countOf(sim, "admin", "health") + 1));
+        QVERIFY(row->ok && row->camerasItem->isIgnored());
         // Unignore brings the alarm back at once, with the refresh it asks for.
         QCOMPARE(contextMenu(alarms, row->camerasItem->index()), QStringList{"Unignore notifications"});
         trigger(alarms, "Unignore notifications");

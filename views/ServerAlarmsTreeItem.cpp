@@ -22,6 +22,11 @@ QVariant ServerAlarmsTreeItem::data(int role) const
     return serverData(role, server->alarmsError, healthyIcon(ok));
 }
 
+QString ServerAlarmsTreeItem::connectingText() const
+{
+    return tr("Connecting...");
+}
+
 QString ServerAlarmsTreeItem::iconPath() const
 {
     return statusIconPath(server->alarmsError, healthyIcon(ok));
@@ -44,15 +49,15 @@ void ServerAlarmsTreeItem::refresh()
         return;
     }
     if (!recorderItem) {
-        recorderItem = addCategory(TreeItem::tr("Recorder"), &server->recorderErrors, server->recorderIgnoreUntil,
+        recorderItem = addCategory(tr("Recorder"), &server->recorderErrors, server->recorderIgnoreUntil,
                                    RecorderCategory);
     }
     if (!camerasItem) {
-        camerasItem = addCategory(TreeItem::tr("Cameras"), &server->camerasErrors, server->camerasIgnoreUntil,
+        camerasItem = addCategory(tr("Cameras"), &server->camerasErrors, server->camerasIgnoreUntil,
                                    CamerasCategory);
     }
     if (!hardwareItem) {
-        hardwareItem = addCategory(TreeItem::tr("Hardware"), &server->hardwareErrors, server->hardwareIgnoreUntil,
+        hardwareItem = addCategory(tr("Hardware"), &server->hardwareErrors, server->hardwareIgnoreUntil,
                                    HardwareCategory);
     }
     recorderItem->refresh();

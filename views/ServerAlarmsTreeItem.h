@@ -3,6 +3,7 @@
 #include "views/NotificationTreeItem.h"
 #include "views/ServerTreeItem.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -11,6 +12,8 @@
 // A server's row in the Alarms tree, with its Recorder, Cameras and Hardware category rows below it.
 class ServerAlarmsTreeItem : public ServerTreeItem
 {
+    Q_DECLARE_TR_FUNCTIONS(ServerAlarmsTreeItem)
+
 public:
     explicit ServerAlarmsTreeItem(std::shared_ptr<Server> server);
     ~ServerAlarmsTreeItem() override;
@@ -26,6 +29,9 @@ public:
     NotificationTreeItem* camerasItem = nullptr;
     NotificationTreeItem* hardwareItem = nullptr;
     bool ok = true;
+
+protected:
+    QString connectingText() const override;
 
 private:
     void announceChange();

@@ -29,6 +29,11 @@ void ServerAlarmsWidget::setupUi()
                 for (int row = first; row <= last; ++row)
                     rowsInAlarm.remove(model->item(row, 0));
             });
+    // A removed server reports nothing more: without this the page would stay in alarm for its sake.
+    connect(model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex& parent) {
+        if (!parent.isValid())
+            emit errorStateChanged(!rowsInAlarm.isEmpty());
+    });
     setupAlarmsMenu();
 }
 

@@ -9,26 +9,19 @@
 #include <QTreeView>
 #include <utility>
 
-namespace {
-QString label(const char* text)
-{
-    return QCoreApplication::translate("TreeItem", text);
-}
-} // namespace
-
-const QHash<QString, QString> ServerInfoTreeItem::licenseLabels = {
-    {QStringLiteral("active_modules"), label("Active modules")},
-    {QStringLiteral("build"), label("Build")},
-    {QStringLiteral("license_expiration_date"), label("License expiration date")},
-    {QStringLiteral("upgrade_expiration_date"), label("Upgrade expiration date")},
-    {QStringLiteral("hardware_id"), label("Hardware ID")},
-    {QStringLiteral("current_video_sources"), label("Current video sources")},
-    {QStringLiteral("max_video_sources"), label("Max video sources")},
-    {QStringLiteral("current_metadata_sources"), label("Current metadata sources")},
-    {QStringLiteral("max_metadata_sources"), label("Max metadata sources")},
-    {QStringLiteral("serial_number"), label("Serial number")},
-    {QStringLiteral("max_screens"), label("Max passive screens")},
-    {QStringLiteral("version"), label("Version")},
+const QHash<QString, const char*> ServerInfoTreeItem::licenseLabels = {
+    {QStringLiteral("active_modules"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Active modules")},
+    {QStringLiteral("build"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Build")},
+    {QStringLiteral("license_expiration_date"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "License expiration date")},
+    {QStringLiteral("upgrade_expiration_date"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Upgrade expiration date")},
+    {QStringLiteral("hardware_id"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Hardware ID")},
+    {QStringLiteral("current_video_sources"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Current video sources")},
+    {QStringLiteral("max_video_sources"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Max video sources")},
+    {QStringLiteral("current_metadata_sources"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Current metadata sources")},
+    {QStringLiteral("max_metadata_sources"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Max metadata sources")},
+    {QStringLiteral("serial_number"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Serial number")},
+    {QStringLiteral("max_screens"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Max passive screens")},
+    {QStringLiteral("version"), QT_TRANSLATE_NOOP("ServerInfoTreeItem", "Version")},
 };
 
 ServerInfoTreeItem::ServerInfoTreeItem(std::shared_ptr<Server> server, QTreeView* view)
@@ -44,6 +37,11 @@ QVariant ServerInfoTreeItem::data(int role) const
     return serverData(role, server->infoError, QStringLiteral(":icons/server-ok"));
 }
 
+QString ServerInfoTreeItem::connectingText() const
+{
+    return tr("Connecting...");
+}
+
 QString ServerInfoTreeItem::iconPath() const
 {
     return statusIconPath(server->infoError, QStringLiteral(":icons/server-ok"));
@@ -53,8 +51,8 @@ void ServerInfoTreeItem::refresh()
 {
     removeAllChildren();
     if (server->initialized && server->infoError.isEmpty()) {
-        auto* hardware = new TreeItem(TreeItem::tr("Hardware"));
-        auto* licence = new TreeItem(TreeItem::tr("License"));
+        auto* hardware = new TreeItem(tr("Hardware"));
+        auto* licence = new TreeItem(tr("License"));
         hardware->setData(cachedIcon(QStringLiteral(":icons/hardware-nok")), Qt::DecorationRole);
         licence->setData(cachedIcon(QStringLiteral(":icons/licence")), Qt::DecorationRole);
         hardware->setObjectName(QStringLiteral("Sysinfo"));
@@ -94,7 +92,7 @@ void ServerInfoTreeItem::addLicense(TreeItem* parent, const QJsonObject& license
         if (labelIt == licenseLabels.constEnd()) {
             continue;
         }
-        auto* labelRow = new TreeItem(labelIt.value());
+        auto* labelRow = new TreeItem(tr(labelIt.value()));
         const QJsonValue value = it.value();
         if (value.isString() || value.isDouble() || value.isBool()) {
             const QString text = value.isDouble() ? QString::number(value.toDouble(), 'f', 0) : value.toString();

@@ -20,7 +20,7 @@ QVariant ServerTreeItem::serverData(int role, const QString& error, const QStrin
         return cachedIcon(statusIconPath(error, healthyIcon));
     case Qt::ToolTipRole:
         if (!server->initialized) {
-            return TreeItem::tr("Connecting...");
+            return connectingText();
         }
         if (!error.isEmpty()) {
             return error;

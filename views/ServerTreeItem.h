@@ -28,4 +28,6 @@ protected:
     // server, `healthyIcon` the icon shown when there is none.
     QVariant serverData(int role, const QString& error, const QString& healthyIcon) const;
     QString statusIconPath(const QString& error, const QString& healthyIcon) const;
+    // "Connecting...", translated in the context of the row that shows it.
+    virtual QString connectingText() const = 0;
 };

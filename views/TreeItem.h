@@ -6,7 +6,7 @@
 #include <QString>
 
 // Root of every row in the status views: a QObject so that a row can listen to the server it shows.
-// All texts of the family are translated in this class's context, "TreeItem".
+// The server rows translate their texts in their own class's context, where the catalogue has them.
 class TreeItem : public QObject, public QStandardItem
 {
     Q_OBJECT

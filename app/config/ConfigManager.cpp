@@ -46,28 +46,69 @@ QByteArray ConfigManager::readConfigFile() const
     return file.readAll();
 }
 
-bool ConfigManager::writeConfigFile(const QByteArray& data) const
+bool ConfigManager::writeConfigFile(const QByteArray& data, QString* error) const
 {
     const QString path = configFilePath();
     const QFileInfo info(path);
     if (!info.absoluteDir().exists()) {
         QDir().mkpath(info.absolutePath());
     }
+    QString reason;
     // Written beside the old file and renamed over it, so a failed write never leaves it truncated.
     QSaveFile file(path);
-    // A file the user may write in a folder they may not (one set up by an administrator) is written in
-    // place, the one way left to save it; everywhere else the rename keeps it whole.
-    file.setDirectWriteFallback(true);
     // Unbuffered, because a buffered flush reports a short write (full disk) as success.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // The passwords are stored in clear: only the owner may read them.
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (file.write(data) == data.size() && file.commit()) {
+            return true;
+        }
+        reason = file.errorString();
+        file.cancelWriting();
+    } else if (info.exists()) {
+        // A file the user may write in a folder they may not (one set up by an administrator): in place
+        // is the one way left to save it.
+        return writeInPlace(path, data, error);
+    } else {
+        reason = file.errorString();
+    }
+    if (error) {
+        *error = reason;
+    }
+    return false;
+}
+
+bool ConfigManager::writeInPlace(const QString& path, const QByteArray& data, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        if (error) {
+            *error = file.errorString();
+        }
         return false;
     }
-    // The passwords are stored in clear: only the owner may read them.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
+    const QByteArray previous = file.readAll();
+    // First the room the new contents need, as blanks after the old document, which still parses: a full
+    // disk then fails before a byte of the old contents has changed. Then the new contents over the old.
+    const QByteArray room(qMax(0, data.size() - previous.size()), ' ');
+    const bool written = (room.isEmpty() || (file.seek(previous.size()) && file.write(room) == room.size())) &&
+                         file.seek(0) && file.write(data) == data.size() && file.resize(data.size());
+    if (written) {
+        return true;
     }
-    return file.commit();
+    if (error) {
+        *error = file.errorString();
+    }
+    file.seek(0);
+    file.write(previous);
+    file.resize(previous.size());
+    return false;
+}
+
+void ConfigManager::setSaveFailedHandler(std::function<void(const QString& path, const QString& reason)> handler)
+{
+    saveFailedHandler = std::move(handler);
 }
 
 void ConfigManager::load()
@@ -110,5 +151,9 @@ void ConfigManager::save()
     root.insert(QStringLiteral("version"), QStringLiteral("1.0.0"));
     root.insert(QStringLiteral("servers"), ServerManager::instance()->toJson());
     root.insert(QStringLiteral("extActions"), ExtActionManager::instance()->toJson());
-    writeConfigFile(QJsonDocument(root).toJson());
+    QString reason;
+    // The lists stay in memory as they are: the next save that succeeds writes this change too.
+    if (!writeConfigFile(QJsonDocument(root).toJson(), &reason) && saveFailedHandler) {
+        saveFailedHandler(QDir::toNativeSeparators(configFilePath()), reason);
+    }
 }

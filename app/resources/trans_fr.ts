@@ -80,6 +80,14 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>The servers and scripts could not be saved to &quot;%1&quot;: %2</source>
+        <translation>Les serveurs et les scripts n&apos;ont pas pu être enregistrés dans &quot;%1&quot; : %2</translation>
+    </message>
+    <message>
+        <source>Your changes are kept while the program runs and written by the next save that succeeds.</source>
+        <translation>Vos modifications sont conservées tant que le programme tourne et écrites au prochain enregistrement réussi.</translation>
+    </message>
+    <message>
         <source>Add server</source>
         <translation>Ajouter un serveur</translation>
     </message>
@@ -210,6 +218,10 @@
     <message>
         <source>Error while parsing json response</source>
         <translation>Erreur lors de l'analyse de la réponse json</translation>
+    </message>
+    <message>
+        <source>The server asks for bcrypt cost %1, above the limit of %2</source>
+        <translation>Le serveur demande un coût bcrypt de %1, au-delà de la limite de %2</translation>
     </message>
     <message>
         <source>The server did not answer in time</source>

@@ -45,7 +45,12 @@ private:
         const void* owner;
         Ready ready;
     };
-    enum LaneIndex { Ordinary, HighCost, LaneCount };
+    enum LaneIndex
+    {
+        Ordinary,
+        HighCost,
+        LaneCount
+    };
     struct Lane
     {
         int limit = 1;

@@ -34,10 +34,9 @@ int runChild(const QString& mode)
             std::fflush(stdout);
         }
     }
-    // A disk that fills up: writes past 4 KiB fail. By default the kernel kills the writer there.
+    // A disk that fills up: writes past 4 KiB fail (the kernel's signal for it would kill the writer).
     if (mode.contains(QLatin1String("full"))) {
-        if (mode != QLatin1String("full"))
-            std::signal(SIGXFSZ, SIG_IGN);
+        std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = 4096;
@@ -87,10 +86,7 @@ private slots:
     }
 
     // NAME.in is put in place (none: no file), loaded and saved again; NAME.out is the exact result.
-    void rewrite_data()
-    {
-        caseFiles("config", "*.out");
-    }
+    void rewrite_data() { caseFiles("config", "*.out"); }
 
     void rewrite()
     {
@@ -127,21 +123,15 @@ private slots:
     }
 
 #ifdef Q_OS_UNIX
-    // By default the kernel kills a writer that passes the limit, in the middle of its write.
+    // A disk that fills up midway: the failure is reported, the old file stays whole, nothing is left beside it.
     void fullDisk()
     {
-        for (const QString mode : {"full", "full-ignore"}) {
-            QVERIFY(ConfigManager::instance()->writeConfigFile(version("old", 7)));
-            auto child = startChild(mode);
-            QVERIFY(child->waitForFinished(60000));
-            QCOMPARE(readFile(configFile()), version("old", 7));
-            QCOMPARE(child->exitStatus(), mode == "full" ? QProcess::CrashExit : QProcess::NormalExit);
-            // Refused: the failure is reported and nothing is left beside the file.
-            QCOMPARE(child->exitCode(), mode == "full" ? SIGXFSZ : 1);
-            if (mode != "full")
-                QCOMPARE(QFileInfo(configFile()).dir().entryList(QDir::Files | QDir::Hidden),
-                         QStringList{"config.json"});
-        }
+        QVERIFY(ConfigManager::instance()->writeConfigFile(version("old", 7)));
+        auto child = startChild(QStringLiteral("full"));
+        QVERIFY(child->waitForFinished(60000));
+        QCOMPARE(child->exitCode(), 1);
+        QCOMPARE(readFile(configFile()), version("old", 7));
+        QCOMPARE(QFileInfo(configFile()).dir().entryList(QDir::Files | QDir::Hidden), QStringList{"config.json"});
     }
 
     void killedWhileSaving()

@@ -124,10 +124,7 @@ private slots:
 
     // Each case: recorder settings for the simulator, the record's state to reach, the endpoint ("next")
     // that must still be asked twice after, and request counts at the end.
-    void replies_data()
-    {
-        caseFiles("replies", "*.json");
-    }
+    void replies_data() { caseFiles("replies", "*.json"); }
 
     void replies()
     {
@@ -252,8 +249,8 @@ private slots:
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
         const QString slow = "slow" + tag, fast = "fast" + tag;
         const QString salt = QStringLiteral("$2b$%1$Ro0CUfOqk6Ei.OgoyH5XNu").arg(cost);
-        QVERIFY(load(sim, {recorder(slow, {}, slow, salt), recorder(slow + "2", {}, slow, salt),
-                           recorder(fast, {}, fast)}));
+        QVERIFY(load(sim,
+                     {recorder(slow, {}, slow, salt), recorder(slow + "2", {}, slow, salt), recorder(fast, {}, fast)}));
         auto heldServer = addServer(sim, slow, slow);
         // The salt is taken from the reply just before the hash is asked for.
         QTRY_VERIFY(!heldServer->salt.isEmpty());

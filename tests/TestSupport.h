@@ -128,8 +128,7 @@ template <typename Widget> std::shared_ptr<bool> whenModal(std::function<void(Wi
 
 inline void press(QWidget* dialog, QDialogButtonBox::StandardButton which)
 {
-    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(which),
-                      Qt::LeftButton);
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(which), Qt::LeftButton);
 }
 
 } // namespace TestSupport

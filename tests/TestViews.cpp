@@ -11,8 +11,8 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QSpinBox>
-#include <QStyledItemDelegate>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -215,7 +215,8 @@ private slots:
         step(announced.at(1), "r1||");
         QList<bool> states;
         QObject context;
-        connect(alarms, &ServerAlarmsWidget::errorStateChanged, &context, [&states](bool inError) { states << inError; });
+        connect(alarms, &ServerAlarmsWidget::errorStateChanged, &context,
+                [&states](bool inError) { states << inError; });
         viewOf(info)->setCurrentIndex(modelOf(info)->index(1, 0));
         info->onDeleteServer();
         for (QWidget* page : {static_cast<QWidget*>(alarms), static_cast<QWidget*>(info)})
@@ -281,7 +282,8 @@ private slots:
         const QByteArray expected =
             "\nalarm kept [{\"server\":\"Gate\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":"
             "{\"cameras\":[\"\\\"g\\\"\\\\\\n\"],\"hardware\":[\"h1\"]}}]\n"
-            "alarm kept [{\"server\":\"Hall\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":{\"recorder\":[\"r1\"]}}]";
+            "alarm kept "
+            "[{\"server\":\"Hall\",\"host\":\"127.0.0.1\",\"port\":1,\"categories\":{\"recorder\":[\"r1\"]}}]";
         QTRY_COMPARE_WITH_TIMEOUT(starts(), expected, 20000);
         QTest::qWait(300);
         QCOMPARE(starts(), expected);

@@ -47,8 +47,8 @@ private slots:
         QTest::newRow("sha512 rounds") << QByteArray("$6$rounds=999999999$saltsalt") << QByteArray("*0") << star0;
         QTest::newRow("scrypt") << QByteArray("$7$CU..../....SodiumChloride$") << QByteArray("*0") << star0;
         QTest::newRow("salt outside alphabet") << "$2b$04$" + salt22.left(21) + '!' << QByteArray("*0") << star0;
-        QTest::newRow("whole bcrypt string") << "$2a$04$" + salt22 + hash04 << "$2a$04$" + salt22 + hash04
-                                             << "CC+bSGCOAteXcOLQWBp1K9W+vHw=";
+        QTest::newRow("whole bcrypt string")
+            << "$2a$04$" + salt22 + hash04 << "$2a$04$" + salt22 + hash04 << "CC+bSGCOAteXcOLQWBp1K9W+vHw=";
     }
 
     void digest()
@@ -98,28 +98,8 @@ private slots:
         QCOMPARE(QSet<QChar>(text.begin(), text.end()), QSet<QChar>(alphabet.begin(), alphabet.end()));
     }
 
-    void cache()
-    {
-        BcryptCache cache;
-        const QByteArray setting = "$2b$04$" + salt22;
-        QByteArray output;
-        cache.insert(password, setting, "value");
-        QVERIFY(cache.find(password, setting, &output) && output == "value");
-        QVERIFY(!cache.find("other", setting, &output) && !cache.find(password, "$2b$05$" + salt22, &output));
-        // Full, it drops the entry used longest ago; a hit counts as a use.
-        for (int i = 0; i < 63; ++i)
-            cache.insert(QByteArray::number(i), setting, "v");
-        QVERIFY(cache.find(password, setting, &output));
-        cache.insert("new", setting, "v");
-        QVERIFY(cache.find(password, setting, &output) && cache.find("new", setting, &output));
-        QVERIFY(!cache.find("0", setting, &output) && cache.find("1", setting, &output));
-    }
-
     // Reply bodies, one a file: "twin-" ones repeat a key within one object, "single-" ones do not.
-    void duplicateKeys_data()
-    {
-        caseFiles("replies/keys");
-    }
+    void duplicateKeys_data() { caseFiles("replies/keys"); }
 
     void duplicateKeys()
     {

@@ -49,16 +49,15 @@ void ServerAlarmsTreeItem::refresh()
         return;
     }
     if (!recorderItem) {
-        recorderItem = addCategory(tr("Recorder"), &server->recorderErrors, server->recorderIgnoreUntil,
-                                   RecorderCategory);
+        recorderItem =
+            addCategory(tr("Recorder"), &server->recorderErrors, server->recorderIgnoreUntil, RecorderCategory);
     }
     if (!camerasItem) {
-        camerasItem = addCategory(tr("Cameras"), &server->camerasErrors, server->camerasIgnoreUntil,
-                                   CamerasCategory);
+        camerasItem = addCategory(tr("Cameras"), &server->camerasErrors, server->camerasIgnoreUntil, CamerasCategory);
     }
     if (!hardwareItem) {
-        hardwareItem = addCategory(tr("Hardware"), &server->hardwareErrors, server->hardwareIgnoreUntil,
-                                   HardwareCategory);
+        hardwareItem =
+            addCategory(tr("Hardware"), &server->hardwareErrors, server->hardwareIgnoreUntil, HardwareCategory);
     }
     recorderItem->refresh();
     camerasItem->refresh();
@@ -70,8 +69,8 @@ void ServerAlarmsTreeItem::refresh()
 void ServerAlarmsTreeItem::announceChange()
 {
     // A row that looks as before is not announced: the view neither measures nor repaints it.
-    const QString look = server->name + QLatin1Char('\n') + iconPath() + QLatin1Char('\n') +
-                         data(Qt::ToolTipRole).toString();
+    const QString look =
+        server->name + QLatin1Char('\n') + iconPath() + QLatin1Char('\n') + data(Qt::ToolTipRole).toString();
     if (look != shownLook) {
         shownLook = look;
         emitDataChanged();

@@ -4,6 +4,8 @@
 #include "monitor/Server.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 
 void ensureApplication()
 {
@@ -31,4 +33,22 @@ bool parseReply(const QByteArray& body, QJsonDocument* doc)
     FUZZ_CHECK(!JsonReply::hasDuplicateKeys(doc->toJson(QJsonDocument::Compact)));
     FUZZ_CHECK(!JsonReply::hasDuplicateKeys(doc->toJson(QJsonDocument::Indented)));
     return true;
+}
+
+QList<QJsonValue> allValues(const QJsonDocument& doc)
+{
+    QList<QJsonValue> values;
+    QList<QJsonValue> pending{doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object())};
+    while (!pending.isEmpty()) {
+        const QJsonValue value = pending.takeLast();
+        values << value;
+        if (value.isArray()) {
+            for (const QJsonValue& element : value.toArray())
+                pending << element;
+        } else if (value.isObject()) {
+            for (const QJsonValue& member : value.toObject())
+                pending << member;
+        }
+    }
+    return values;
 }

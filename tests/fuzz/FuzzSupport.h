@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QJsonDocument>
+#include <QJsonValue>
+#include <QList>
 #include <memory>
 
 class Server;
@@ -15,6 +17,9 @@ std::shared_ptr<Server> makeServer();
 
 // The body as the reply handlers read it: whether it parsed, as they decide it.
 bool parseReply(const QByteArray& body, QJsonDocument* doc);
+
+// Every value of the document, depth first: what the properties of a reader compare its results with.
+QList<QJsonValue> allValues(const QJsonDocument& doc);
 
 // A broken invariant stops the run with a crash the fuzzer records.
 #define FUZZ_CHECK(condition)                                                                                          \

@@ -71,6 +71,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     sysTray = new SysTray(this);
     connect(sysTray, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
     connect(sysTray, &QSystemTrayIcon::messageClicked, this, &MainWindow::restoreWindow);
+    connect(sysTray, &SysTray::notificationClicked, this, &MainWindow::restoreWindow);
+    connect(alarmsWidget, &ServerAlarmsWidget::alarmRaised, sysTray, &SysTray::alarmRaised);
     connect(alarmsWidget, &ServerAlarmsWidget::errorStateChanged, sysTray, &SysTray::setError);
 
     // Last, so the dialog and the tray are already connected and see every stored script and server.

@@ -1,5 +1,9 @@
 #include "notify/SysTray.h"
 
+#ifdef QUELVANE_DESKTOP_NOTIFICATIONS
+#include "notify/DesktopNotifier.h"
+#endif
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
@@ -7,6 +11,12 @@
 
 SysTray::SysTray(QObject* parent) : QSystemTrayIcon(parent)
 {
+#ifdef QUELVANE_DESKTOP_NOTIFICATIONS
+    if (DesktopNotifier::isAvailable()) {
+        notifier = new DesktopNotifier(this);
+        connect(notifier, &DesktopNotifier::activated, this, &SysTray::notificationClicked);
+    }
+#endif
     applyTimer.setSingleShot(true);
     connect(&applyTimer, &QTimer::timeout, this, &SysTray::applyError);
     // The first state, "no alarm": the icon must be there before the tray shows it.
@@ -37,13 +47,27 @@ void SysTray::setError(bool inError)
         applyTimer.start(0);
 }
 
+void SysTray::alarmRaised()
+{
+    pendingRaise = true;
+}
+
 void SysTray::applyError()
 {
     applyTimer.stop();
     const bool inError = pendingError;
+    const bool raised = pendingRaise;
+    pendingRaise = false;
+    const QString title = QStringLiteral("Quelvane Monitor");
     const QString message = QCoreApplication::translate("Systray", "Some elements require your attention");
-    if (inError && (!shownError || sinceBalloon.hasExpired(balloonInterval))) {
-        showBalloon(QStringLiteral("Quelvane Monitor"), message);
+    if (notifier) {
+        // Shown while alarms last, told again on a new one, withdrawn once every server is in order.
+        if (!inError)
+            notifier->close();
+        else if (raised || !shownError)
+            notifier->show(title, message);
+    } else if (inError && (!shownError || sinceBalloon.hasExpired(balloonInterval))) {
+        showBalloon(title, message);
         sinceBalloon.start();
     }
     if (inError != shownError) {

@@ -5,9 +5,13 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+class DesktopNotifier;
+
 // The tray icon: one image for all servers, a warning balloon while some server is in alarm, and "Quit".
 class SysTray : public QSystemTrayIcon
 {
+    Q_OBJECT
+
 public:
     explicit SysTray(QObject* parent);
     ~SysTray() override;
@@ -16,6 +20,12 @@ public:
     // A fleet reports its state after every poll of every server: the last report of a pass of the event
     // loop is applied once, the balloon at once on a new alarm and at most once every balloonInterval after.
     void setError(bool inError);
+    // Some server or category that was in order is in alarm now: the desktop's notification tells it again.
+    void alarmRaised();
+
+signals:
+    // The user clicked the desktop's notification.
+    void notificationClicked();
 
 protected:
     // The one place the warning balloon is shown; QSystemTrayIcon::showMessage cannot be overridden,
@@ -30,7 +40,10 @@ protected:
 private:
     void applyError();
 
+    // The desktop's notification server, where there is one; the balloon elsewhere.
+    DesktopNotifier* notifier = nullptr;
     bool pendingError = false;
+    bool pendingRaise = false;
     bool shownError = false;
     QTimer applyTimer;
     QElapsedTimer sinceBalloon;

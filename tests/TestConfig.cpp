@@ -6,7 +6,6 @@
 #include "notify/ExtActionManager.h"
 
 #include <QtTest>
-#include <cstdio>
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
@@ -27,13 +26,6 @@ QByteArray version(const char* tag, int number)
 // Exits 0 when the write succeeded, 1 when it was refused, 3 when the child could not be set up.
 int runChild(const QString& mode)
 {
-    if (mode == QLatin1String("loop")) {
-        for (int number = 0;; ++number) {
-            ConfigManager::instance()->writeConfigFile(version("crash", number));
-            std::printf("saved %d\n", number);
-            std::fflush(stdout);
-        }
-    }
     // A disk that fills up: writes past 4 KiB fail (the kernel's signal for it would kill the writer).
     if (mode.contains(QLatin1String("full"))) {
         std::signal(SIGXFSZ, SIG_IGN);
@@ -132,21 +124,6 @@ private slots:
         QCOMPARE(child->exitCode(), 1);
         QCOMPARE(readFile(configFile()), version("old", 7));
         QCOMPARE(QFileInfo(configFile()).dir().entryList(QDir::Files | QDir::Hidden), QStringList{"config.json"});
-    }
-
-    void killedWhileSaving()
-    {
-        for (const int wait : {20, 130, 270, 390}) {
-            auto child = startChild(QStringLiteral("loop"));
-            QTRY_VERIFY_WITH_TIMEOUT(child->canReadLine(), 60000);
-            QTest::qWait(wait);
-            child->kill();
-            QVERIFY(child->waitForFinished(30000));
-            const int saved = child->readAllStandardOutput().trimmed().split('\n').last().split(' ').value(1).toInt();
-            // The last version reported saved, or the one being saved at the kill; whole either way.
-            const QByteArray data = readFile(configFile());
-            QVERIFY2(data == version("crash", saved) || data == version("crash", saved + 1), data.left(20).constData());
-        }
     }
 
     void folderNotWritable()

@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QSpinBox>
 #include <QStandardItemModel>
-#include <QStyledItemDelegate>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -176,7 +175,6 @@ private slots:
         QTest::newRow("active category") << false << "0/0" << QStringList{"Ignore notifications"};
         QTest::newRow("ignored category") << false << "0/1" << QStringList{"Unignore notifications"};
         QTest::newRow("ignore ran out") << false << "0/2" << QStringList{"Ignore notifications"};
-        QTest::newRow("alarm line") << false << "0/0/0" << QStringList{};
         QTest::newRow("empty space") << false << "" << QStringList{};
         QTest::newRow("info server") << true << "0" << QStringList{"Edit server", "Delete server"};
         QTest::newRow("info row") << true << "0/0" << QStringList{};
@@ -335,26 +333,6 @@ private slots:
         QCOMPARE(contextMenu(alarms, row->camerasItem->index()), QStringList{"Unignore notifications"});
         trigger(alarms, "Unignore notifications");
         QTRY_VERIFY_WITH_TIMEOUT(!row->ok, 20000);
-    }
-
-    // Remembered row sizes must be the sizes the view's own delegate gives, also for a row in its own font.
-    void rowSizes()
-    {
-        QTreeView* view = viewOf(alarms);
-        QStyleOptionViewItem option;
-        option.initFrom(view);
-        option.font = view->font();
-        option.widget = view;
-        QFont big;
-        big.setPointSize(30);
-        auto* plain = new QStandardItem("Site 1");
-        auto* item = new QStandardItem("Site 1");
-        item->setFont(big);
-        modelOf(alarms)->appendRow({plain});
-        modelOf(alarms)->appendRow({item});
-        for (QStandardItem* row : {plain, item})
-            QCOMPARE(view->itemDelegate()->sizeHint(option, row->index()),
-                     QStyledItemDelegate().sizeHint(option, row->index()));
     }
 
 private:

@@ -79,9 +79,13 @@ void ServerAlarmsTreeItem::announceChange()
 
 void ServerAlarmsTreeItem::updateOk()
 {
-    ok = !(camerasItem && !camerasItem->isIgnored() && !server->camerasOk()) &&
-         !(hardwareItem && !hardwareItem->isIgnored() && !server->hardwareOk()) &&
-         !(recorderItem && !recorderItem->isIgnored() && !server->recorderOk());
+    const auto inAlarm = [](const NotificationTreeItem* item, bool categoryOk) {
+        return item && !item->isIgnored() && !categoryOk;
+    };
+    alarms = (inAlarm(recorderItem, server->recorderOk()) ? 1 : 0) |
+             (inAlarm(camerasItem, server->camerasOk()) ? 2 : 0) |
+             (inAlarm(hardwareItem, server->hardwareOk()) ? 4 : 0);
+    ok = alarms == 0;
 }
 
 NotificationTreeItem* ServerAlarmsTreeItem::addCategory(const QString& text, QStringList* messages,

@@ -29,6 +29,8 @@ public:
     NotificationTreeItem* camerasItem = nullptr;
     NotificationTreeItem* hardwareItem = nullptr;
     bool ok = true;
+    // One bit per category in alarm and not ignored (recorder, cameras, hardware); 0 when ok.
+    int alarms = 0;
 
 protected:
     QString connectingText() const override;

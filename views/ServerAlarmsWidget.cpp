@@ -61,10 +61,14 @@ void ServerAlarmsWidget::updateErrorState(const QModelIndex& changed)
 {
     if (!changed.parent().isValid()) {
         auto* item = dynamic_cast<ServerAlarmsTreeItem*>(model->itemFromIndex(changed));
-        if (item && !item->ok)
-            rowsInAlarm.insert(item);
+        const int before = rowsInAlarm.value(item);
+        const int now = item ? item->alarms : 0;
+        if (now != 0)
+            rowsInAlarm.insert(item, now);
         else
             rowsInAlarm.remove(item);
+        if ((now & ~before) != 0)
+            emit alarmRaised();
     }
     emit errorStateChanged(!rowsInAlarm.isEmpty());
 }

@@ -2,7 +2,7 @@
 
 #include "views/ServerTabWidget.h"
 
-#include <QSet>
+#include <QHash>
 #include <memory>
 
 class NotificationTreeItem;
@@ -26,6 +26,8 @@ public:
 
 signals:
     void errorStateChanged(bool inError);
+    // A server or category that was in order is in alarm now; comes before its errorStateChanged(true).
+    void alarmRaised();
 
 protected:
     void setupUi() override;
@@ -38,6 +40,6 @@ protected:
 private:
     NotificationTreeItem* currentCategory();
 
-    // The server rows not in order as of their last data change.
-    QSet<const QStandardItem*> rowsInAlarm;
+    // The server rows not in order as of their last data change, with their categories in alarm.
+    QHash<const QStandardItem*, int> rowsInAlarm;
 };

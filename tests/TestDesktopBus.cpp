@@ -1,0 +1,148 @@
+// The main window on a D-Bus desktop: a private session bus (dbus-run-session) with a real
+// StatusNotifierItem watcher and host and a real notification server, the program on a private X
+// server. What the program sends is read from the bus itself (dbus-monitor), not from what the
+// notification server chose to show.
+#include "TestSupport.h"
+#include "app/MainWindow.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+using namespace TestSupport;
+
+namespace {
+
+const QJsonObject inAlarm{
+    {"json", QJsonObject{{"health", QJsonObject{{"recorder", false}, {"cameras", true}, {"hardware", true}}},
+                         {"errorDetails", QJsonObject{{"recorder", QJsonArray{"disk full"}}}}}}};
+
+} // namespace
+
+class TestDesktopBus : public QObject
+{
+    Q_OBJECT
+
+    RecorderSim sim;
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<QProcess>> desktop;
+    QProcess* monitor = nullptr;
+    QByteArray traffic;
+
+    QProcess* start(const QString& program, const QStringList& arguments = {})
+    {
+        desktop.push_back(std::make_unique<QProcess>());
+        desktop.back()->start(program, arguments);
+        return desktop.back().get();
+    }
+
+    // The program's calls of one method of the notification server, each as its lines of arguments.
+    QList<QStringList> calls(const QString& member)
+    {
+        traffic += monitor->readAllStandardOutput();
+        QList<QStringList> found;
+        for (const QString& message : QString::fromUtf8(traffic).split(QRegularExpression("\n(?=\\S)"))) {
+            if (message.startsWith("method call") && message.contains("member=" + member + '\n'))
+                found << message.split('\n')
+                             .mid(1)
+                             .replaceInStrings(QRegularExpression("^\\s+|(?<=variant)\\s+"), " ")
+                             .replaceInStrings(QRegularExpression("^ "), QString());
+        }
+        return found;
+    }
+
+    // A call of the tray item by another client: its property, or a method of its menu.
+    QString callItem(const QString& name, const QStringList& menuCall = {})
+    {
+        const QStringList call = menuCall.isEmpty()
+                                     ? QStringList{"/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get",
+                                                   "string:org.kde.StatusNotifierItem", "string:" + name}
+                                     : QStringList{"/MenuBar", "com.canonical.dbusmenu." + name} + menuCall;
+        QProcess get;
+        get.start("dbus-send", QStringList{"--session", "--print-reply", "--dest=" + itemService()} + call);
+        // The item answers on this thread: keep its event loop running while the call is on its way.
+        QDeadlineTimer deadline(10000);
+        while (get.state() != QProcess::NotRunning && !deadline.hasExpired())
+            QTest::qWait(10);
+        return QString::fromUtf8(get.readAllStandardOutput()).section('\n', 1);
+    }
+
+    QString itemService()
+    {
+        const QList<QStringList> registered = calls("RegisterStatusNotifierItem");
+        return registered.isEmpty() ? QString() : registered.first().value(0).section('"', 1, 1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"), "run under dbus-run-session");
+        monitor = start("dbus-monitor", {"--session", "interface='org.freedesktop.Notifications'",
+                                         "interface='org.kde.StatusNotifierWatcher'"});
+        start("status-notifier-watcher");
+        start("dunst");
+        const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered("org.kde.StatusNotifierWatcher") &&
+                                     bus->isServiceRegistered("org.freedesktop.Notifications"),
+                                 20000);
+        start("gtk-sni-tray-standalone");
+        QTRY_VERIFY_WITH_TIMEOUT(!calls("RegisterStatusNotifierHost").isEmpty(), 20000);
+        QVERIFY(sim.start() && load(sim, {recorder("a"), recorder("b")}));
+        ServerManager::instance()->setSettings(shortSettings());
+        qputenv("APPDATA", QFile::encodeName(dir.path()));
+    }
+
+    void notificationsAndQuit()
+    {
+        auto window = std::make_unique<MainWindow>();
+        for (const char* login : {"a", "b"})
+            addServer(sim, login);
+        QTRY_VERIFY_WITH_TIMEOUT(!itemService().isEmpty(), 20000);
+        const QString okIcon = callItem("IconPixmap");
+        QVERIFY(waitForRequests(sim, "b", "health", 2) && calls("Notify").isEmpty());
+
+        // One notification for the first alarm; the same alarm a few polls on brings nothing more.
+        sim.setEndpoint("a", "health", inAlarm);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 1, 20000);
+        QVERIFY(waitForRequests(sim, "a", "health", countOf(sim, "a", "health") + 3));
+        // Name, icon and desktop entry group it under the program; the hints have the protocol's types.
+        const QString first = calls("Notify").first().join('|');
+        QVERIFY2(first.startsWith("string \"Quelvane Monitor\"|uint32 0|string \"quelvane-monitor\"|string \"Quelvane "
+                                  "Monitor\"|string \"Some elements require your attention\"") &&
+                     first.contains("\"urgency\"|variant byte 2") &&
+                     first.contains("\"desktop-entry\"|variant string \"quelvane-monitor\""),
+                 qPrintable(first));
+        QVERIFY(callItem("ToolTip").contains("Some elements require your attention") &&
+                callItem("IconPixmap") != okIcon);
+        QCOMPARE(calls("Notify").size(), 1);
+
+        // A second server in alarm replaces it; all in order again withdraws it.
+        sim.setEndpoint("b", "health", inAlarm);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 2, 20000);
+        const QString id = calls("Notify").last().value(1);
+        QVERIFY(id.startsWith("uint32 ") && id != "uint32 0");
+        sim.setEndpoint("a", "health", {});
+        sim.setEndpoint("b", "health", {});
+        QTRY_COMPARE_WITH_TIMEOUT(calls("CloseNotification").size(), 1, 20000);
+        QCOMPARE(calls("CloseNotification").first().first(), id);
+        QTRY_VERIFY(!callItem("ToolTip").contains("Some elements") && callItem("IconPixmap") == okIcon);
+
+        // A new alarm tells the user again; "Quit" from the item's menu over the bus ends the program
+        // and takes the notification back.
+        sim.setEndpoint("a", "health", inAlarm);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 3, 20000);
+        const QString layout = callItem("GetLayout", {"int32:0", "int32:-1", "array:string:"});
+        const QString quit = layout.left(layout.indexOf("string \"Quit\"")).section("int32 ", -1).section('\n', 0, 0);
+        QObject context;
+        QTimer::singleShot(20000, &context, [] { QCoreApplication::exit(1); });
+        QTimer::singleShot(0, &context, [&] {
+            callItem("Event", {"int32:" + quit, "string:clicked", "variant:int32:0", "uint32:0"});
+        });
+        QCOMPARE(QApplication::exec(), 0);
+        window.reset();
+        QTRY_COMPARE(calls("CloseNotification").size(), 2);
+    }
+};
+
+QTEST_MAIN(TestDesktopBus)
+
+#include "TestDesktopBus.moc"

@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
 
 using namespace TestSupport;
 
@@ -27,6 +28,7 @@ class TestDesktopBus : public QObject
     std::vector<std::unique_ptr<QProcess>> desktop;
     QProcess* monitor = nullptr;
     QByteArray traffic;
+    bool x11 = false;
 
     QProcess* start(const QString& program, const QStringList& arguments = {})
     {
@@ -75,25 +77,39 @@ class TestDesktopBus : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"), "run under dbus-run-session");
         monitor = start("dbus-monitor", {"--session", "interface='org.freedesktop.Notifications'",
                                          "interface='org.kde.StatusNotifierWatcher'"});
         start("status-notifier-watcher");
-        start("dunst");
+        // The notification server draws on X11 only.
+        x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+        if (x11)
+            start("dunst");
+        const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
         const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered("org.kde.StatusNotifierWatcher") &&
-                                     bus->isServiceRegistered("org.freedesktop.Notifications"),
+        QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered(watcher) &&
+                                     (!x11 || bus->isServiceRegistered("org.freedesktop.Notifications")),
                                  20000);
-        start("gtk-sni-tray-standalone");
-        QTRY_VERIFY_WITH_TIMEOUT(!calls("RegisterStatusNotifierHost").isEmpty(), 20000);
+        // The panel that hosts the items draws on X11 only: on Wayland the test is the panel.
+        QDBusInterface hosts(watcher, "/StatusNotifierWatcher", watcher);
+        const QString host = QStringLiteral("org.kde.StatusNotifierHost-test");
+        if (x11)
+            start("gtk-sni-tray-standalone");
+        else if (QDBusConnection::sessionBus().registerService(host))
+            hosts.call("RegisterStatusNotifierHost", host);
+        // Qt decides between the bus and XEmbed when the icon is made: the watcher must know its host by then.
+        QTRY_VERIFY_WITH_TIMEOUT(hosts.property("IsStatusNotifierHostRegistered").toBool(), 20000);
         QVERIFY(sim.start() && load(sim, {recorder("a"), recorder("b")}));
         ServerManager::instance()->setSettings(shortSettings());
         qputenv("APPDATA", QFile::encodeName(dir.path()));
     }
 
-    void notificationsAndQuit()
+    // The item on the bus with its tooltip and icon, the desktop's notifications (where the notification
+    // server draws: X11), and "Quit" from the item's menu, clicked over the bus as a panel does.
+    void trayOnTheBus()
     {
         auto window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         for (const char* login : {"a", "b"})
             addServer(sim, login);
         QTRY_VERIFY_WITH_TIMEOUT(!itemService().isEmpty(), 20000);
@@ -102,34 +118,36 @@ private slots:
 
         // One notification for the first alarm; the same alarm a few polls on brings nothing more.
         sim.setEndpoint("a", "health", inAlarm);
-        QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 1, 20000);
-        QVERIFY(waitForRequests(sim, "a", "health", countOf(sim, "a", "health") + 3));
-        // Name, icon and desktop entry group it under the program; the hints have the protocol's types.
-        const QString first = calls("Notify").first().join('|');
-        QVERIFY2(first.startsWith("string \"Quelvane Monitor\"|uint32 0|string \"quelvane-monitor\"|string \"Quelvane "
-                                  "Monitor\"|string \"Some elements require your attention\"") &&
-                     first.contains("\"urgency\"|variant byte 2") &&
-                     first.contains("\"desktop-entry\"|variant string \"quelvane-monitor\""),
-                 qPrintable(first));
-        QVERIFY(callItem("ToolTip").contains("Some elements require your attention") &&
-                callItem("IconPixmap") != okIcon);
-        QCOMPARE(calls("Notify").size(), 1);
-
-        // A second server in alarm replaces it; all in order again withdraws it.
-        sim.setEndpoint("b", "health", inAlarm);
-        QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 2, 20000);
-        const QString id = calls("Notify").last().value(1);
-        QVERIFY(id.startsWith("uint32 ") && id != "uint32 0");
+        QTRY_VERIFY_WITH_TIMEOUT(callItem("ToolTip").contains("Some elements require your attention"), 20000);
+        QVERIFY(callItem("IconPixmap") != okIcon);
+        if (x11) {
+            QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 1, 20000);
+            QVERIFY(waitForRequests(sim, "a", "health", countOf(sim, "a", "health") + 3));
+            // Name, icon and desktop entry group it under the program; the hints have the protocol's types.
+            const QString first = calls("Notify").first().join('|');
+            QVERIFY2(
+                first.startsWith("string \"Quelvane Monitor\"|uint32 0|string \"quelvane-monitor\"|string \"Quelvane "
+                                 "Monitor\"|string \"Some elements require your attention\"") &&
+                    first.contains("\"urgency\"|variant byte 2") &&
+                    first.contains("\"desktop-entry\"|variant string \"quelvane-monitor\""),
+                qPrintable(first));
+            QCOMPARE(calls("Notify").size(), 1);
+            // A second server in alarm replaces it.
+            sim.setEndpoint("b", "health", inAlarm);
+            QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 2, 20000);
+        }
+        // All in order again withdraws it; a new alarm tells the user again.
+        const QString id = x11 ? calls("Notify").last().value(1) : QString();
+        QVERIFY(!x11 || (id.startsWith("uint32 ") && id != "uint32 0"));
         sim.setEndpoint("a", "health", {});
         sim.setEndpoint("b", "health", {});
-        QTRY_COMPARE_WITH_TIMEOUT(calls("CloseNotification").size(), 1, 20000);
-        QCOMPARE(calls("CloseNotification").first().first(), id);
-        QTRY_VERIFY(!callItem("ToolTip").contains("Some elements") && callItem("IconPixmap") == okIcon);
-
-        // A new alarm tells the user again; "Quit" from the item's menu over the bus ends the program
-        // and takes the notification back.
+        QTRY_VERIFY_WITH_TIMEOUT(!callItem("ToolTip").contains("Some elements") && callItem("IconPixmap") == okIcon,
+                                 20000);
+        QCOMPARE(calls("CloseNotification").value(0).value(0), id);
         sim.setEndpoint("a", "health", inAlarm);
-        QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 3, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(callItem("ToolTip").contains("Some elements") && (!x11 || calls("Notify").size() == 3),
+                                 20000);
+
         const QString layout = callItem("GetLayout", {"int32:0", "int32:-1", "array:string:"});
         const QString quit = layout.left(layout.indexOf("string \"Quit\"")).section("int32 ", -1).section('\n', 0, 0);
         QObject context;
@@ -138,8 +156,9 @@ private slots:
             callItem("Event", {"int32:" + quit, "string:clicked", "variant:int32:0", "uint32:0"});
         });
         QCOMPARE(QApplication::exec(), 0);
+        // Quitting takes the notification back.
         window.reset();
-        QTRY_COMPARE(calls("CloseNotification").size(), 2);
+        QTRY_COMPARE(calls("CloseNotification").size(), x11 ? 2 : 0);
     }
 };
 

@@ -1,6 +1,8 @@
 // The real executables together: the simulator serves two recorders, one of them in alarm; the monitor
 // reads a compact configuration and is observed only from outside, through config.json and a script.
-#include <QtTest>
+#include "TestSupport.h"
+
+using TestSupport::readFile;
 
 namespace {
 
@@ -9,12 +11,6 @@ const char scenario[] = R"({"recorders":[
     {"login":"south","password":"pw-south","salt":"$2b$04$E8yjyfPnv6cQ0mriVZg9hu","endpoints":{"health":{"json":{
         "health":{"recorder":false,"cameras":true,"hardware":true},
         "errorDetails":{"recorder":["Recording stopped on volume 2"]}}}}}]})";
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool writeFile(const QString& path, const QByteArray& contents)
 {

@@ -177,7 +177,6 @@ private slots:
         QTest::newRow("ignore ran out") << false << "0/2" << QStringList{"Ignore notifications"};
         QTest::newRow("empty space") << false << "" << QStringList{};
         QTest::newRow("info server") << true << "0" << QStringList{"Edit server", "Delete server"};
-        QTest::newRow("info row") << true << "0/0" << QStringList{};
     }
 
     void contextMenus()

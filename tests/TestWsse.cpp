@@ -45,8 +45,6 @@ private slots:
         QTest::newRow("not bcrypt") << QByteArray("$6$saltsalt$") << QByteArray("*0") << star0;
         // Hashed, these would take many minutes: refused before any hashing.
         QTest::newRow("sha512 rounds") << QByteArray("$6$rounds=999999999$saltsalt") << QByteArray("*0") << star0;
-        QTest::newRow("scrypt") << QByteArray("$7$CU..../....SodiumChloride$") << QByteArray("*0") << star0;
-        QTest::newRow("salt outside alphabet") << "$2b$04$" + salt22.left(21) + '!' << QByteArray("*0") << star0;
         QTest::newRow("whole bcrypt string")
             << "$2a$04$" + salt22 + hash04 << "$2a$04$" + salt22 + hash04 << "CC+bSGCOAteXcOLQWBp1K9W+vHw=";
     }

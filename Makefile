@@ -8,7 +8,7 @@ FUZZ_TARGETS ?= auth health info config
 FUZZ_CXX ?= clang++-14
 FUZZ_CC ?= clang-14
 
-.PHONY: all deps configure build test run demo clean
+.PHONY: all deps configure build test run demo clean package package-check
 
 all: build
 
@@ -32,6 +32,15 @@ demo: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The Debian package, in $(BUILD_DIR)/package.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# Checks the package's files, its menu entry and lintian's verdict; PACKAGE_CHECK_FLAGS=--install
+# also installs it with apt, starts it, and removes it again.
+package-check: package
+	./scripts/check-package $(BUILD_DIR)/package $(PACKAGE_CHECK_FLAGS)
 
 .PHONY: test-asan fuzz fuzz-build
 

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/AutostartEntry.h"
 #include "app/config/ConfigManager.h"
 #include "dialogs/EditserverDialog.h"
 #include "dialogs/ExtActionsDialog.h"
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTabWidget>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
@@ -66,6 +68,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
             window->showSaveFailure(path, reason);
     });
 
+    // One action in both menus, so that both show the same state.
+    startAtLoginAction = new QAction(tr("Start at login"), this);
+    startAtLoginAction->setObjectName(QStringLiteral("startAtLogin"));
+    startAtLoginAction->setCheckable(true);
+    startAtLoginAction->setChecked(AutostartEntry::isEnabled());
+    connect(startAtLoginAction, &QAction::triggered, this, &MainWindow::setStartAtLogin);
+    serversMenu->addSeparator();
+    serversMenu->addAction(startAtLoginAction);
+
     extActionsDialog = new ExtActionsDialog(this);
 
     sysTray = new SysTray(this);
@@ -74,6 +85,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     connect(sysTray, &SysTray::notificationClicked, this, &MainWindow::restoreWindow);
     connect(alarmsWidget, &ServerAlarmsWidget::alarmRaised, sysTray, &SysTray::alarmRaised);
     connect(alarmsWidget, &ServerAlarmsWidget::errorStateChanged, sysTray, &SysTray::setError);
+    QMenu* trayMenu = sysTray->contextMenu();
+    QAction* quit = trayMenu->actions().value(0);
+    trayMenu->insertAction(quit, startAtLoginAction);
+    trayMenu->insertSeparator(quit);
+    // The entry is the user's as much as ours: what it says when a menu opens is what the menu shows.
+    for (QMenu* menu : {serversMenu, trayMenu}) {
+        connect(menu, &QMenu::aboutToShow, startAtLoginAction,
+                [this] { startAtLoginAction->setChecked(AutostartEntry::isEnabled()); });
+    }
 
     // Last, so the dialog and the tray are already connected and see every stored script and server.
     config->load();
@@ -87,14 +107,36 @@ void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
         restoreWindow();
         break;
     case QSystemTrayIcon::Context:
-        // No menu exists when the desktop has no tray.
-        if (QMenu* menu = sysTray->contextMenu()) {
-            menu->show();
-        }
+        sysTray->contextMenu()->show();
         break;
     default:
         break;
     }
+}
+
+void MainWindow::startInTray(int trayWait)
+{
+    // The window is the only way in when no tray has come by then.
+    QTimer::singleShot(trayWait, this, [this] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            restoreWindow();
+    });
+}
+
+void MainWindow::setStartAtLogin(bool enabled)
+{
+    QString reason;
+    if (AutostartEntry::setEnabled(enabled, &reason))
+        return;
+    startAtLoginAction->setChecked(!enabled);
+    auto* warning = new QMessageBox(
+        QMessageBox::Warning, tr("Quelvane Monitor"),
+        tr("The start at login could not be changed in \"%1\": %2").arg(AutostartEntry::location(), reason),
+        QMessageBox::Close, this);
+    warning->setObjectName(QStringLiteral("startAtLoginWarning"));
+    warning->setAttribute(Qt::WA_DeleteOnClose);
+    warning->setWindowModality(Qt::NonModal);
+    warning->show();
 }
 
 void MainWindow::restoreWindow()

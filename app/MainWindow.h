@@ -20,12 +20,16 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget* parent = nullptr);
 
+    // Started with the session: the window stays hidden unless no tray has come after trayWait ms.
+    void startInTray(int trayWait = 5000);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void restoreWindow();
+    void setStartAtLogin(bool enabled);
     // One warning however many saves fail before the user answers it; "Retry" saves again.
     void showSaveFailure(const QString& path, const QString& reason);
 
@@ -38,5 +42,6 @@ private:
     QMenu* serversMenu;
     QAction* addServerAction;
     QAction* extActionsAction;
+    QAction* startAtLoginAction;
     QMessageBox* saveWarning = nullptr;
 };

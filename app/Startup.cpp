@@ -1,6 +1,9 @@
 #include "app/Startup.h"
 
+#include "app/AutostartEntry.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QLocale>
 #include <QStringList>
@@ -17,7 +20,7 @@ void Startup::configure(QApplication& app)
 {
     QApplication::setOrganizationName(QStringLiteral("Quelvane SAS"));
     QApplication::setApplicationName(QStringLiteral("Quelvane Monitor"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QApplication::setApplicationVersion(QStringLiteral(QUELVANE_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/main-icon")));
     app.setStyleSheet(styleSheet);
     installTranslator(app);
@@ -42,4 +45,20 @@ bool Startup::installTranslator(QApplication& app)
         }
     }
     return installed;
+}
+
+bool Startup::startsHidden(QApplication& app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QCoreApplication::translate("Startup", "Watches video-surveillance recording servers from the system tray."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption hidden(
+        AutostartEntry::hiddenOption,
+        QCoreApplication::translate("Startup", "Start in the tray without opening the window, as at login; the "
+                                               "window opens if no tray has appeared a few seconds later."));
+    parser.addOption(hidden);
+    parser.process(app);
+    return parser.isSet(hidden);
 }

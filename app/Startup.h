@@ -14,4 +14,7 @@ public:
     // Installs the catalogue of the system language; returns whether one was installed.
     static bool installTranslator(QApplication& app);
     static QString languageCode();
+    // Reads the command line; --help and --version print and end the program here. Returns whether
+    // the program was started to go straight to the tray.
+    static bool startsHidden(QApplication& app);
 };

@@ -8,7 +8,12 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     Startup::configure(app);
 
+    const bool hidden = Startup::startsHidden(app);
+
     MainWindow window;
-    window.show();
+    if (hidden)
+        window.startInTray();
+    else
+        window.show();
     return app.exec();
 }

@@ -28,10 +28,8 @@ SysTray::~SysTray() = default;
 
 void SysTray::init()
 {
-    // Without a tray the icon stays hidden for the whole run and there is no way to reach "Quit".
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
-    }
+    // Shown even with no tray yet: at login the desktop's panel often comes after the program, and Qt
+    // docks a visible icon in a tray that appears later.
     auto* menu = new QMenu(qobject_cast<QWidget*>(parent()));
     auto* quitAction = new QAction(QCoreApplication::translate("Systray", "Quit"), menu);
     menu->addAction(quitAction);

@@ -122,6 +122,49 @@ private slots:
             ExtActionManager::instance()->removeAction(action);
     }
 
+    // The entry is read back from the autostart folder whoever made it, written for this executable with
+    // the option that keeps the window hidden, valid for the desktop, and removed; the configuration is
+    // not touched. A folder that cannot be written leaves the box as it was and says why.
+    void startAtLogin_data()
+    {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("none") << QByteArray() << false << true;
+        QTest::newRow("copied by hand") << QByteArray("[Desktop Entry]\nType=Application\nName=Q\nExec=q\n") << true
+                                        << true;
+        QTest::newRow("turned off") << QByteArray("[Desktop Entry]\nExec=q\nHidden=true\n") << false << true;
+        QTest::newRow("folder is a file") << QByteArray() << false << false;
+    }
+
+    void startAtLogin()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, enabled);
+        QFETCH(bool, writable);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(tmp->filePath("xdg config")));
+        const QString path = tmp->filePath("xdg config/autostart/quelvane-monitor.desktop");
+        if (!entry.isNull() || !writable)
+            writeFile(writable ? path : QFileInfo(path).path(), entry);
+        auto window = std::make_unique<MainWindow>();
+        auto* action = window->findChild<QAction*>("startAtLogin");
+        QCOMPARE(action->isChecked(), enabled);
+        action->trigger();
+        if (!writable) {
+            QVERIFY(!action->isChecked() && window->findChild<QMessageBox*>("startAtLoginWarning"));
+            return;
+        }
+        QCOMPARE(QFile::exists(path), !enabled);
+        if (!enabled) {
+            QCOMPARE(QProcess::execute("desktop-file-validate", {path}), 0);
+            QVERIFY(readFile(path).contains("\nExec=\"" + QFile::encodeName(qApp->applicationFilePath()) +
+                                            "\" --hidden\n"));
+        }
+        window = std::make_unique<MainWindow>();
+        QCOMPARE(window->findChild<QAction*>("startAtLogin")->isChecked(), !enabled);
+        QVERIFY(!QFile::exists(configFile()));
+    }
+
     void mainWindow()
     {
         MainWindow window;
@@ -270,7 +313,7 @@ private slots:
         QCOMPARE(stored("extActions", "path"), left);
     }
 
-    // Without a system tray (offscreen) the icon stays hidden and has no menu, but follows the state.
+    // Without a system tray (offscreen) the icon waits for one with its menu ready, and follows the state.
     void trayWithoutSystemTray()
     {
         const QString message =
@@ -299,7 +342,7 @@ private slots:
                 tray.setIntervalOver(false);
         }
         QCOMPARE(tray.balloons.value(0), "Quelvane Monitor|" + message);
-        QVERIFY(!tray.isVisible() && !tray.contextMenu());
+        QVERIFY(tray.isVisible() && tray.contextMenu());
     }
 };
 

@@ -12,6 +12,11 @@ const char scenario[] = R"({"recorders":[
         "health":{"recorder":false,"cameras":true,"hardware":true},
         "errorDetails":{"recorder":["Recording stopped on volume 2"]}}}}}]})";
 
+bool windowShown()
+{
+    return QProcess::execute("xdotool", {"search", "--onlyvisible", "--name", "^Quelvane Monitor$"}) == 0;
+}
+
 bool writeFile(const QString& path, const QByteArray& contents)
 {
     QFile file(path);
@@ -56,9 +61,13 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("APPDATA", dir.filePath("appdata"));
         monitor.setProcessEnvironment(environment);
-        monitor.start(qEnvironmentVariable("QUELVANE_MONITOR"), QStringList());
+        // Started as at login on a desktop without a tray: no window at first, then the window as the way in.
+        monitor.start(qEnvironmentVariable("QUELVANE_MONITOR"), {"--hidden"});
         root.insert("version", "1.0.0");
         QTRY_COMPARE_WITH_TIMEOUT(readFile(config), QJsonDocument(root).toJson(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath("requests")).contains("/health"), 30000);
+        QVERIFY(!windowShown());
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 20000);
         // Two health polls of each: the alarm lasted through the second without a second start.
         QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath("requests")).count("/health") >= 4, 90000);
         QTRY_VERIFY_WITH_TIMEOUT(readFile(script + ".log").endsWith('\n'), 30000);
@@ -67,6 +76,13 @@ private slots:
                      !log.contains("North gate"),
                  log.constData());
         QCOMPARE(monitor.state(), QProcess::Running);
+    }
+
+    void helpListsTheOption()
+    {
+        QProcess help;
+        help.start(qEnvironmentVariable("QUELVANE_MONITOR"), {"--help"});
+        QVERIFY(help.waitForFinished(30000) && help.readAllStandardOutput().contains("--hidden"));
     }
 };
 

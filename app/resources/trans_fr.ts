@@ -80,6 +80,18 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Start at login</source>
+        <translation>Démarrer à l&apos;ouverture de session</translation>
+    </message>
+    <message>
+        <source>The start at login could not be changed in &quot;%1&quot;: %2</source>
+        <translation>Le démarrage à l&apos;ouverture de session n&apos;a pas pu être modifié dans &quot;%1&quot; : %2</translation>
+    </message>
+    <message>
+        <source>the registry refused the change</source>
+        <translation>le registre a refusé la modification</translation>
+    </message>
+    <message>
         <source>The servers and scripts could not be saved to &quot;%1&quot;: %2</source>
         <translation>Les serveurs et les scripts n&apos;ont pas pu être enregistrés dans &quot;%1&quot; : %2</translation>
     </message>
@@ -241,6 +253,17 @@
     <message>
         <source>Edit server</source>
         <translation>Editer le serveur</translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <source>Watches video-surveillance recording servers from the system tray.</source>
+        <translation>Surveille des serveurs d&apos;enregistrement de vidéosurveillance depuis la zone de notification.</translation>
+    </message>
+    <message>
+        <source>Start in the tray without opening the window, as at login; the window opens if no tray has appeared a few seconds later.</source>
+        <translation>Démarrer dans la zone de notification sans ouvrir la fenêtre, comme à l&apos;ouverture de session ; la fenêtre s&apos;ouvre si aucune zone de notification n&apos;est apparue quelques secondes plus tard.</translation>
     </message>
 </context>
 <context>

@@ -6,6 +6,7 @@
 #include "dialogs/ExtActionsDialog.h"
 #include "monitor/ServerManager.h"
 #include "notify/SysTray.h"
+#include "notify/TrayHostWatcher.h"
 #include "views/AlarmScriptLauncher.h"
 #include "views/ServerAlarmsWidget.h"
 #include "views/ServerInfoWidget.h"
@@ -72,13 +73,32 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     startAtLoginAction = new QAction(tr("Start at login"), this);
     startAtLoginAction->setObjectName(QStringLiteral("startAtLogin"));
     startAtLoginAction->setCheckable(true);
-    startAtLoginAction->setChecked(AutostartEntry::isEnabled());
+    readStartAtLogin();
     connect(startAtLoginAction, &QAction::triggered, this, &MainWindow::setStartAtLogin);
     serversMenu->addSeparator();
     serversMenu->addAction(startAtLoginAction);
+    // The entry is the user's as much as ours: what it says when a menu opens is what the menu shows.
+    connect(serversMenu, &QMenu::aboutToShow, this, &MainWindow::readStartAtLogin);
 
     extActionsDialog = new ExtActionsDialog(this);
 
+    if (TrayHostWatcher::mustWait()) {
+        auto* hostWatcher = new TrayHostWatcher(this, 10000);
+        connect(hostWatcher, &TrayHostWatcher::waitOver, this, [this, hostWatcher] {
+            hostWatcher->deleteLater();
+            setUpTray();
+            sysTray->setError(alarmsWidget->inError());
+        });
+    } else {
+        setUpTray();
+    }
+
+    // Last, so the dialog and the tray are already connected and see every stored script and server.
+    config->load();
+}
+
+void MainWindow::setUpTray()
+{
     sysTray = new SysTray(this);
     connect(sysTray, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
     connect(sysTray, &QSystemTrayIcon::messageClicked, this, &MainWindow::restoreWindow);
@@ -89,14 +109,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     QAction* quit = trayMenu->actions().value(0);
     trayMenu->insertAction(quit, startAtLoginAction);
     trayMenu->insertSeparator(quit);
-    // The entry is the user's as much as ours: what it says when a menu opens is what the menu shows.
-    for (QMenu* menu : {serversMenu, trayMenu}) {
-        connect(menu, &QMenu::aboutToShow, startAtLoginAction,
-                [this] { startAtLoginAction->setChecked(AutostartEntry::isEnabled()); });
-    }
+    connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::readStartAtLogin);
+}
 
-    // Last, so the dialog and the tray are already connected and see every stored script and server.
-    config->load();
+void MainWindow::readStartAtLogin()
+{
+    startAtLoginAction->setChecked(AutostartEntry::isEnabled());
 }
 
 void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
@@ -118,7 +136,7 @@ void MainWindow::startInTray(int trayWait)
 {
     // The window is the only way in when no tray has come by then.
     QTimer::singleShot(trayWait, this, [this] {
-        if (!QSystemTrayIcon::isSystemTrayAvailable())
+        if (!sysTray || !QSystemTrayIcon::isSystemTrayAvailable())
             restoreWindow();
     });
 }
@@ -171,7 +189,7 @@ void MainWindow::showSaveFailure(const QString& path, const QString& reason)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // With a tray icon shown the window only goes to the tray; "Quit" there ends the program.
-    if (QSystemTrayIcon::isSystemTrayAvailable() && sysTray->isVisible()) {
+    if (sysTray && QSystemTrayIcon::isSystemTrayAvailable() && sysTray->isVisible()) {
         setVisible(false);
         event->ignore();
     } else {

@@ -27,6 +27,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The icon, its menu and its connections; made once there is a tray to hold it.
+    void setUpTray();
+    void readStartAtLogin();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void restoreWindow();
     void setStartAtLogin(bool enabled);

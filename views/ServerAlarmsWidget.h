@@ -20,6 +20,7 @@ public:
     void updateErrorState(const QModelIndex& changed);
     void onIgnoreNotifications();
     void onUnignoreNotifications();
+    bool inError() const { return !rowsInAlarm.isEmpty(); }
 
     // Kept by the main window: whether the Alarms tab title is currently shown red.
     bool tabHighlighted;

@@ -1,5 +1,10 @@
 #include "monitor/BcryptCache.h"
 
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
 #include <crypt.h>
 #include <cstring>
 #include <memory>
@@ -66,10 +71,19 @@ int BcryptCache::costOf(const QByteArray& setting)
 bool BcryptCache::find(const QByteArray& password, const QByteArray& setting, QByteArray* output)
 {
     const auto it = entries.find(qMakePair(password, setting));
-    if (it == entries.end())
+    if (it != entries.end()) {
+        it->lastUse = ++uses;
+        *output = it->output;
+        return true;
+    }
+    if (stored.isEmpty())
         return false;
-    it->lastUse = ++uses;
-    *output = it->output;
+    // A stored hash of another salt or cost would sign every request wrongly: only one of this setting.
+    const QByteArray hash = stored.take(storeKey(password, setting));
+    if (!isBcrypt(hash.constData()) || !hash.startsWith(setting.left(settingLength)))
+        return false;
+    insert(password, setting, hash);
+    *output = hash;
     return true;
 }
 
@@ -88,12 +102,47 @@ void BcryptCache::insert(const QByteArray& password, const QByteArray& setting, 
     entries.insert(key, Entry{output, ++uses});
 }
 
-void BcryptCache::clear()
+void BcryptCache::reserveFor(int count)
 {
-    entries.clear();
+    servers = count;
+    maxEntries = qMax(minEntries, 2 * count);
 }
 
-void BcryptCache::reserveFor(int servers)
+QByteArray BcryptCache::storeKey(const QByteArray& password, const QByteArray& setting)
 {
-    maxEntries = qMax(minEntries, 2 * servers);
+    return QCryptographicHash::hash(setting + '\0' + password, QCryptographicHash::Sha256).toHex();
+}
+
+void BcryptCache::loadStore(const QByteArray& document)
+{
+    entries.clear();
+    stored.clear();
+    for (const QJsonValue& entry :
+         QJsonDocument::fromJson(document).object().value(QLatin1String("entries")).toArray()) {
+        const QByteArray key = entry[QLatin1String("key")].toString().toLatin1();
+        const QByteArray hash = entry[QLatin1String("hash")].toString().toLatin1();
+        if (key.size() == 64 && isBcrypt(hash.constData()) && costOf(hash) > 0)
+            stored.insert(key, hash);
+    }
+}
+
+QByteArray BcryptCache::storeDocument() const
+{
+    // Failure tokens are not worth keeping: a refused setting is refused at once.
+    QVector<QPair<quint64, QJsonObject>> used;
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        if (isBcrypt(it->output.constData()))
+            used.append({it->lastUse, QJsonObject{{QStringLiteral("key"),
+                                                   QString::fromLatin1(storeKey(it.key().first, it.key().second))},
+                                                  {QStringLiteral("hash"), QString::fromLatin1(it->output)}}});
+    }
+    std::sort(used.begin(), used.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    // Those not asked for yet this run come last: servers that have not authenticated yet, or stale ones.
+    for (auto it = stored.begin(); it != stored.end(); ++it)
+        used.append({0, QJsonObject{{QStringLiteral("key"), QString::fromLatin1(it.key())},
+                                    {QStringLiteral("hash"), QString::fromLatin1(it.value())}}});
+    QJsonArray list;
+    for (int i = 0; i < used.size() && i < servers + staleStoreEntries; ++i)
+        list.append(used.at(i).second);
+    return QJsonDocument(QJsonObject{{QStringLiteral("entries"), list}}).toJson();
 }

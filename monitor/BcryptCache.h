@@ -22,9 +22,16 @@ public:
     // A found entry counts as used, so the entries of servers in use are the last to go.
     bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output);
     void insert(const QByteArray& password, const QByteArray& setting, const QByteArray& output);
-    void clear();
     // Keeps room for one entry per server and as many stale ones.
     void reserveFor(int servers);
+
+    // The hashes outlive the program in a file of their own. It holds no password: an entry is found by a
+    // SHA-256 of its setting and password, and is used only if its hash is a bcrypt string of that setting.
+    static QByteArray storeKey(const QByteArray& password, const QByteArray& setting);
+    // Forgets every entry and takes those of a stored document; anything unusable in it is left out.
+    void loadStore(const QByteArray& document);
+    // The bcrypt entries, the most recently used first, one per server and a few stale ones at most.
+    QByteArray storeDocument() const;
 
 private:
     struct Entry
@@ -35,8 +42,12 @@ private:
 
     // Every edit of a password adds an entry; the bound keeps the stale ones from piling up.
     static constexpr int minEntries = 64;
+    static constexpr int staleStoreEntries = 16;
     int maxEntries = minEntries;
     quint64 uses = 0;
 
     QHash<QPair<QByteArray, QByteArray>, Entry> entries;
+    int servers = 0;
+    // Read from the store, by store key, until a server asks for them.
+    QHash<QByteArray, QByteArray> stored;
 };

@@ -1,6 +1,8 @@
 #include "monitor/BcryptQueue.h"
 
+#include <QFile>
 #include <QFutureWatcher>
+#include <QSaveFile>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -12,6 +14,9 @@
 #endif
 
 namespace {
+
+// About a hundred bytes a server: a file larger than this was not written by the program.
+constexpr qint64 maxStoreSize = 4 * 1024 * 1024;
 
 // A hash takes up to seconds of CPU and every core has a worker: the GUI and network threads must get a
 // core the moment they have work, or the window stalls while the fleet authenticates.
@@ -41,6 +46,37 @@ BcryptQueue::BcryptQueue(QObject* parent) : QObject(parent), pool(new QThreadPoo
     // The lanes decide what runs; the pool only lends threads, also to released hashes still running.
     pool->setMaxThreadCount(1 << 16);
     setLimits(0, highCost, 1);
+    storeTimer.setSingleShot(true);
+    storeTimer.setInterval(2000);
+    connect(&storeTimer, &QTimer::timeout, this, &BcryptQueue::writeStore);
+}
+
+void BcryptQueue::setStore(const QString& path)
+{
+    storePath = path;
+    // A missing, damaged or hostile file is read as none: the hashes are made as without it, and the
+    // first one rewrites it.
+    QFile file(path);
+    const bool readable = file.size() <= maxStoreSize && file.open(QIODevice::ReadOnly);
+    cache.loadStore(readable ? file.read(maxStoreSize) : QByteArray());
+}
+
+void BcryptQueue::setStoreDelay(int delay)
+{
+    storeTimer.setInterval(delay);
+}
+
+void BcryptQueue::writeStore()
+{
+    // A write that fails costs the next start its hashes, nothing more: no one is told.
+    QSaveFile file(storePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    // Beside the configuration and like it: a hash signs requests as the password does.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray document = cache.storeDocument();
+    if (file.write(document) != document.size() || !file.commit())
+        file.cancelWriting();
 }
 
 void BcryptQueue::setLimits(int workers, int cost, int highCostWorkers)
@@ -125,6 +161,8 @@ void BcryptQueue::start(const Key& key, Job& job)
 void BcryptQueue::finish(const Key& key, const QByteArray& hash)
 {
     cache.insert(key.first, key.second, hash);
+    if (!storePath.isEmpty() && !storeTimer.isActive())
+        storeTimer.start();
     const Job job = jobs.take(key);
     if (job.counted)
         --lanes[job.lane].busy;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QTimer>
 #include <functional>
 
 class QThreadPool;
@@ -35,6 +36,10 @@ public:
     // and how many of those may run at once.
     void setLimits(int workers, int highCost, int highCostWorkers);
     void setCompute(Compute compute);
+    // The file the hashes outlive the program in: read now, and written within delay ms of a new hash,
+    // since the end of a session stops the program with a signal and nothing waits for a clean exit.
+    void setStore(const QString& path);
+    void setStoreDelay(int delay);
 
     BcryptCache cache;
 
@@ -69,10 +74,13 @@ private:
     void startQueued();
     void start(const Key& key, Job& job);
     void finish(const Key& key, const QByteArray& hash);
+    void writeStore();
 
     QThreadPool* pool;
     Compute compute;
     QHash<Key, Job> jobs;
     Lane lanes[LaneCount];
     int highCost = 16;
+    QString storePath;
+    QTimer storeTimer;
 };

@@ -520,6 +520,12 @@ void ServerManager::setSettings(const MonitorSettings& settings)
     currentSettings = settings;
     hashes.setLimits(settings.hashWorkers, settings.highCost, settings.highCostWorkers);
     hashes.setCompute(settings.hashFunction);
+    hashes.setStoreDelay(settings.hashStoreDelay);
+}
+
+void ServerManager::setHashStore(const QString& path)
+{
+    hashes.setStore(path);
 }
 
 const MonitorSettings& ServerManager::settings() const

@@ -41,6 +41,8 @@ struct MonitorSettings
     // Above it a server's setting is refused with an error on its row: one hash at 20 takes about a minute
     // on an ordinary machine, and each step above doubles it, while the server would go unmonitored.
     int maxBcryptCost = 20;
+    // How soon after a new hash the file of hashes is written.
+    int hashStoreDelay = 2000;
     // Tests count or hold the hashes through it; called on the hashing threads.
     BcryptQueue::Compute hashFunction = BcryptCache::compute;
 };
@@ -78,6 +80,9 @@ public:
     void setSaveHandler(std::function<void()> handler);
     void setSettings(const MonitorSettings& settings);
     const MonitorSettings& settings() const;
+    // The file beside the configuration that keeps the bcrypt hashes across runs; read at once, so the
+    // servers added next authenticate without hashing when their password and setting are in it.
+    void setHashStore(const QString& path);
 
 signals:
     void serverAdded(std::shared_ptr<Server> newServer);

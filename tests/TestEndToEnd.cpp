@@ -76,6 +76,10 @@ private slots:
                      !log.contains("North gate"),
                  log.constData());
         QCOMPARE(monitor.state(), QProcess::Running);
+        // The hashes are kept beside the configuration for the next start.
+        QCOMPARE(
+            QJsonDocument::fromJson(readFile(QFileInfo(config).path() + "/hashes.json"))["entries"].toArray().size(),
+            2);
     }
 
     void helpListsTheOption()

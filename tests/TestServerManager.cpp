@@ -150,6 +150,61 @@ private slots:
             QCOMPARE(countOf(sim, login, it.key()), it.value().toInt());
     }
 
+    // A hash kept in the file for this password and setting is used without hashing; anything else in the
+    // file counts as no file. Either way the file is written back soon after, this server first.
+    void hashStore_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<bool>("hashed");
+        const QByteArray setting = salt04.toLatin1(), hash = BcryptCache::compute("secret", setting);
+        const auto store = [](const QByteArray& key, const QByteArray& hash) {
+            return QJsonDocument(QJsonObject{{"entries",
+                                              QJsonArray{QJsonObject{{"key", QString(key)}, {"hash", QString(hash)}}}}})
+                .toJson();
+        };
+        const QByteArray kept = store(BcryptCache::storeKey("secret", setting), hash);
+        QTest::newRow("kept") << kept << false;
+        QTest::newRow("none") << QByteArray() << true;
+        QTest::newRow("truncated") << kept.chopped(4) << true;
+        QTest::newRow("wrong types") << QByteArray(R"({"entries":[{"key":1,"hash":["x"]},"x",null]})") << true;
+        QTest::newRow("huge") << kept + QByteArray(5 << 20, ' ') << true;
+        QTest::newRow("other salt") << store(BcryptCache::storeKey("secret", setting),
+                                             BcryptCache::compute("secret", "$2b$04$" + QByteArray(22, 'A')))
+                                    << true;
+        QTest::newRow("other password") << store(BcryptCache::storeKey("old", setting),
+                                                 BcryptCache::compute("old", setting))
+                                        << true;
+    }
+
+    void hashStore()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(bool, hashed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("hashes.json");
+        QFile file(path);
+        QVERIFY(document.isNull() || (file.open(QIODevice::WriteOnly) && file.write(document) == document.size()));
+        file.close();
+        auto hashes = std::make_shared<std::atomic<int>>(0);
+        MonitorSettings settings = shortSettings();
+        settings.hashFunction = [hashes](const QByteArray& password, const QByteArray& setting) {
+            ++*hashes;
+            return BcryptCache::compute(password, setting);
+        };
+        manager->setSettings(settings);
+        manager->setHashStore(path);
+        QVERIFY(load(sim, {recorder("kept")}));
+        addServer(sim, "kept");
+        QVERIFY(waitForRequests(sim, "kept", "health", 2));
+        for (const RecordedRequest& request : requestsOf(sim, "kept"))
+            QVERIFY2(request.status == 200, qPrintable(request.authError));
+        QCOMPARE(hashes->load(), int(hashed));
+        const QJsonObject entry{{"key", QString(BcryptCache::storeKey("secret", salt04.toLatin1()))},
+                                {"hash", QString(BcryptCache::compute("secret", salt04.toLatin1()))}};
+        QTRY_COMPARE(QJsonDocument::fromJson(readFile(path))["entries"][0].toObject(), entry);
+        QVERIFY(!hashed || !(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
+    }
+
     void editAndRemove()
     {
         QVERIFY(load(sim, {recorder("edit", {{"auth", QJsonObject{{"delayMs", 300}}}}),

@@ -24,6 +24,7 @@ inline MonitorSettings shortSettings()
     settings.pollInterval = 200;
     settings.authRetryInterval = 800;
     settings.requestTimeout = 1000;
+    settings.hashStoreDelay = 100;
     return settings;
 }
 

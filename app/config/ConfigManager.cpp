@@ -117,6 +117,8 @@ void ConfigManager::load()
     ExtActionManager* extActionManager = ExtActionManager::instance();
 
     const QJsonObject root = QJsonDocument::fromJson(readConfigFile()).object();
+    // Derived from the servers' passwords and settings, so kept with them.
+    serverManager->setHashStore(configDir().absoluteFilePath(QStringLiteral("hashes.json")));
 
     if (root.contains(QStringLiteral("servers"))) {
         const QJsonArray servers = root.value(QStringLiteral("servers")).toArray();

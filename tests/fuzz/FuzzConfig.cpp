@@ -1,5 +1,6 @@
 // The configuration loader on arbitrary file bytes: ConfigManager::load reads them from config.json
-// in a throwaway APPDATA. Whatever was loaded must survive a save and a second load unchanged.
+// in a throwaway APPDATA. Whatever was loaded must survive a save and a second load unchanged. The same
+// bytes as the file of bcrypt hashes beside it: what is kept of them must survive being written and read.
 #include "FuzzSupport.h"
 #include "app/config/ConfigManager.h"
 #include "monitor/JsonReply.h"
@@ -8,6 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <cstdint>
 
@@ -46,6 +49,19 @@ QString configFile()
     return ConfigManager::instance()->configDir().absoluteFilePath(QStringLiteral("config.json"));
 }
 
+// Each a bcrypt string under a store key; in no order, as the file does not keep one.
+QStringList storedEntries(const QByteArray& document)
+{
+    QStringList entries;
+    for (const QJsonValue& entry : QJsonDocument::fromJson(document)[QLatin1String("entries")].toArray()) {
+        const QString hash = entry[QLatin1String("hash")].toString();
+        FUZZ_CHECK(BcryptCache::costOf(hash.toLatin1()) > 0 && hash.size() == 60);
+        entries << entry[QLatin1String("key")].toString() + hash;
+    }
+    entries.sort();
+    return entries;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -69,5 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ConfigManager::instance()->load();
     FUZZ_CHECK(loadedState() == loaded);
     unload();
+
+    BcryptCache hashes;
+    hashes.loadStore(QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size)));
+    const QByteArray kept = hashes.storeDocument();
+    hashes.loadStore(kept);
+    FUZZ_CHECK(storedEntries(hashes.storeDocument()) == storedEntries(kept));
     return 0;
 }

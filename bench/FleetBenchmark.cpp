@@ -61,11 +61,20 @@ struct Case
     int pollMs = 2000;
     int traceStallsMs = 0; // print every gap longer than this to stderr
     bool hidden = false;   // the window is never shown, as when the program lives in the tray
+    // The file of hashes: none, written by this case from nothing, or read as a previous case left it.
+    enum Store
+    {
+        NoStore,
+        ColdStore,
+        WarmStore
+    } store = NoStore;
 
     QString mode() const
     {
         if (baseline)
             return QStringLiteral("baseline (no cache)");
+        if (store != NoStore)
+            return store == ColdStore ? QStringLiteral("cold start, hashes kept") : QStringLiteral("warm start");
         const QString where = tray ? QStringLiteral("X11 + tray")
                                    : (x11 ? QStringLiteral("X11, no tray") : QStringLiteral("cache + worker"));
         return hidden ? where + QStringLiteral(", hidden") : where;
@@ -84,6 +93,8 @@ struct Case
             args << QStringLiteral("--tray");
         if (hidden)
             args << QStringLiteral("--hidden");
+        if (store != NoStore)
+            args << (store == WarmStore ? QStringLiteral("--warm") : QStringLiteral("--store"));
         return args;
     }
 };
@@ -381,7 +392,7 @@ StackFloor measureScheduleFloor(quint16 port, const QList<Credentials>& credenti
 
 // One case in this process. Phases: setup (the pages and the servers are created), start-up (until
 // every server row has its category rows), warm-up (one more round), steady (the measured rounds).
-int runCase(const Case& config, const QString& simulatorProgram, const QString& hashCache)
+int runCase(const Case& config, const QString& simulatorProgram, const QString& hashCache, const QString& hashStore)
 {
     QTemporaryDir workDir;
     QProcess simulator;
@@ -403,8 +414,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         const QByteArray hash =
             BcryptCache::compute(password(i).toUtf8(), bcryptSetting(config.cost, quint32(1000 + i)).toUtf8());
         hashSeconds += seconds(hashClock.nsecsElapsed());
-        credentials.append({std::make_shared<Server>(login(i), QStringLiteral("127.0.0.1"), port, login(i), password(i)),
-                            hash});
+        credentials.append(
+            {std::make_shared<Server>(login(i), QStringLiteral("127.0.0.1"), port, login(i), password(i)), hash});
     }
     hashSeconds /= credentials.size();
     const StackFloor floorBefore = measureStackFloor(port, credentials, config.servers, floorRounds);
@@ -418,6 +429,11 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         settings.requestTimeout = 0;
     ServerManager* manager = ServerManager::instance();
     manager->setSettings(settings);
+    if (config.store != Case::NoStore) {
+        if (config.store == Case::ColdStore)
+            QFile::remove(hashStore);
+        manager->setHashStore(hashStore);
+    }
     const int hashThreads = settings.hashWorkers > 0 ? settings.hashWorkers : QThread::idealThreadCount();
     const double bcryptFloorS = hashSeconds * config.servers / hashThreads;
 
@@ -457,7 +473,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         lastTick = now;
         tickPhase = phase;
     });
-    probe.start();
+    if (config.store == Case::NoStore)
+        probe.start();
     // The probe costs CPU of its own (a thousand wake-ups a second, about 25 ms of CPU a second here), as
     // much as 50 servers: it is paused while the CPU of the steady rounds is measured, and measures the
     // stalls of one more round after them.
@@ -475,6 +492,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     qint64 steadyReplies0 = 0;
     qint64 steadyEmissions0 = 0;
     double firstAlarmsSeconds = 0;
+    // The start-up's whole cost: the process CPU of the first minute after the servers are added.
+    double firstMinuteCpu = -1;
     double startUpCpu = 0;
     double steadyCpu0 = 0;
     double steadyThread0 = 0;
@@ -493,7 +512,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     auto finish = [&] {
         phase = Done;
         probe.stop();
-        loop.quit();
+        if (config.store == Case::NoStore || firstMinuteCpu >= 0)
+            loop.quit();
     };
 
     auto onAlarmsUpdated = [&](int index) {
@@ -534,7 +554,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
             phaseTarget = replies + config.servers;
             lastTick = clock.nsecsElapsed();
             tickPhase = StallRound;
-            probe.start();
+            if (config.store == Case::NoStore)
+                probe.start();
         } else if (phase == StallRound && replies >= phaseTarget) {
             finish();
         }
@@ -545,6 +566,13 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         probeCpuRate = (processCpuSeconds() - idleCpu0) / seconds(clock.nsecsElapsed());
         setUpStart = clock.nsecsElapsed();
         setUpCpu0 = processCpuSeconds();
+        if (config.store != Case::NoStore) {
+            QTimer::singleShot(60000, &window, [&] {
+                firstMinuteCpu = processCpuSeconds() - setUpCpu0;
+                if (phase == Done)
+                    loop.quit();
+            });
+        }
         alarms = new ServerAlarmsWidget(&window);
         alarmsModel = qobject_cast<QStandardItemModel*>(alarms->findChild<QTreeView*>()->model());
         window.addTab(alarms, QStringLiteral("Alarms"));
@@ -635,6 +663,8 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         {QStringLiteral("scheduleFloorGuiPerRequestMs"), 1000.0 * scheduleFloor.guiCpuPerRequestS},
         {QStringLiteral("floorFailures"), floorBefore.failures + floorAfter.failures + scheduleFloor.failures},
         {QStringLiteral("startUpCpuS"), startUpCpu},
+        {QStringLiteral("store"), int(config.store)},
+        {QStringLiteral("firstMinuteCpuS"), firstMinuteCpu},
         {QStringLiteral("rounds"), rounds},
         {QStringLiteral("steadyS"), steadySeconds},
         {QStringLiteral("cpuPerRoundMs"), complete ? 1000.0 * steadyCpu / rounds : 0.0},
@@ -737,6 +767,24 @@ QStringList targets(const QList<QJsonObject>& results)
                      .arg(number(value(*tray, "cpuPerRoundMs"), 1), number(value(*noTray, "cpuPerRoundMs"), 1),
                           number(ratio, 2), verdict(ratio <= 1.1));
     }
+    for (int servers : {100, 500}) {
+        const QJsonObject* cold = findResult(results, servers, 12, QStringLiteral("cold start, hashes kept"));
+        const QJsonObject* warm = findResult(results, servers, 12, QStringLiteral("warm start"));
+        if (!cold || !warm)
+            continue;
+        const double first = value(*warm, "firstAlarmsS") / value(*cold, "firstAlarmsS");
+        const double cpu = value(*warm, "firstMinuteCpuS") / value(*cold, "firstMinuteCpuS");
+        lines << QStringLiteral("- %1 servers, cost 12, warm start: first alarms at most 0.1 x the cold start's: %2 s "
+                                "against %3 s, %4 x, %5")
+                     .arg(servers)
+                     .arg(number(value(*warm, "firstAlarmsS"), 2), number(value(*cold, "firstAlarmsS"), 1),
+                          number(first, 3), verdict(first <= 0.1));
+        lines << QStringLiteral(
+                     "- the same: CPU of the first minute at most 0.1 x the cold start's: %1 s against %2 s, "
+                     "%3 x, %4")
+                     .arg(number(value(*warm, "firstMinuteCpuS"), 2), number(value(*cold, "firstMinuteCpuS"), 1),
+                          number(cpu, 3), verdict(cpu <= 0.1));
+    }
     for (const QJsonObject& r : results) {
         if (r.value(QStringLiteral("servers")).toInt() != 500 || !r.value(QStringLiteral("complete")).toBool() ||
             r.value(QStringLiteral("baseline")).toBool())
@@ -812,6 +860,13 @@ QList<Case> caseList(bool quick, bool baseline500, bool withX11)
         for (int cost : {4, 10, 12})
             cases.append(Case{servers, cost});
     }
+    // The largest fleet at the highest cost again with its hashes kept in the file: from nothing, then
+    // started again from the file the first left.
+    Case store{sizes.last(), 12};
+    store.store = Case::ColdStore;
+    cases.append(store);
+    store.store = Case::WarmStore;
+    cases.append(store);
     // A large site with a real tray and half its servers in alarm, the window shown and hidden, and the same
     // without the tray to compare with.
     const int trayServers = quick ? 100 : 500;
@@ -848,6 +903,7 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
     // Cases of the same size and cost share their recorders: the simulator hashes each password once a run.
     QTemporaryDir hashDir;
     const QString hashCache = hashDir.filePath(QStringLiteral("simulator-hashes.tsv"));
+    const QString hashStore = hashDir.filePath(QStringLiteral("monitor-hashes.json"));
     const QString started = QDateTime::currentDateTime().toString(Qt::ISODate);
     const QString loadBefore = loadAverage();
     QList<QJsonObject> results;
@@ -864,7 +920,7 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
                     c.arguments() << QStringLiteral("--simulator") << simulatorProgram << QStringLiteral("--hash-cache")
-                                  << hashCache);
+                                  << hashCache << QStringLiteral("--hash-store") << hashStore);
         child.waitForFinished(-1);
         QJsonObject result;
         for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
@@ -902,10 +958,11 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
                     number(results.isEmpty() ? 0.0 : results.first().value(QStringLiteral("probeCpuMsPerS")).toDouble(),
                            0))
         << QString();
-    out << QStringLiteral("| Servers | Cost | Mode | First alarms (s) | bcrypt floor (s) | ratio | CPU per round (ms) | "
-                          "per poll (ms) | stack floor per request (ms) | ratio | floor at the poll times (ms) | ratio | "
-                          "GUI thread per round (ms) | Set-up block (ms) | Longest stall after set-up (ms) | Longest "
-                          "steady stall (ms) | Peak RSS (MiB) |")
+    out << QStringLiteral(
+               "| Servers | Cost | Mode | First alarms (s) | bcrypt floor (s) | ratio | CPU per round (ms) | "
+               "per poll (ms) | stack floor per request (ms) | ratio | floor at the poll times (ms) | ratio | "
+               "GUI thread per round (ms) | Set-up block (ms) | Longest stall after set-up (ms) | Longest "
+               "steady stall (ms) | Peak RSS (MiB) |")
         << QStringLiteral("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|");
     for (const QJsonObject& r : results)
         out << formatRow(r);
@@ -953,7 +1010,12 @@ int main(int argc, char** argv)
         {QStringLiteral("x11"), QStringLiteral("The case runs on an X server.")},
         {QStringLiteral("tray"), QStringLiteral("With the tray icon fed by the Alarms page.")},
         {QStringLiteral("hidden"), QStringLiteral("The window is never shown.")},
-        {QStringLiteral("hash-cache"), QStringLiteral("The simulator keeps its hashes in FILE."), QStringLiteral("FILE")},
+        {QStringLiteral("hash-cache"), QStringLiteral("The simulator keeps its hashes in FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("hash-store"), QStringLiteral("The monitor keeps its hashes in FILE (with --store or --warm)."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("store"), QStringLiteral("The monitor's hashes are kept in the file, written from nothing.")},
+        {QStringLiteral("warm"), QStringLiteral("The monitor's hashes are read from the file a --store case left.")},
         {QStringLiteral("trace-stalls"), QStringLiteral("Print every stall longer than ms."), QStringLiteral("ms"),
          QStringLiteral("0")},
     };
@@ -974,5 +1036,10 @@ int main(int argc, char** argv)
     config.tray = parser.isSet(QStringLiteral("tray"));
     config.hidden = parser.isSet(QStringLiteral("hidden"));
     config.traceStallsMs = parser.value(QStringLiteral("trace-stalls")).toInt();
-    return runCase(config, simulator, parser.value(QStringLiteral("hash-cache")));
+    if (parser.isSet(QStringLiteral("store")))
+        config.store = Case::ColdStore;
+    if (parser.isSet(QStringLiteral("warm")))
+        config.store = Case::WarmStore;
+    return runCase(config, simulator, parser.value(QStringLiteral("hash-cache")),
+                   parser.value(QStringLiteral("hash-store")));
 }

@@ -53,6 +53,17 @@ QByteArray stateOf(const Server& s, const QJsonObject& expect)
     return QJsonDocument(picked).toJson(QJsonDocument::Compact);
 }
 
+// Settings whose hashing counts its calls.
+MonitorSettings countingHashes(const std::shared_ptr<std::atomic<int>>& hashes)
+{
+    MonitorSettings settings = shortSettings();
+    settings.hashFunction = [hashes](const QByteArray& password, const QByteArray& setting) {
+        ++*hashes;
+        return BcryptCache::compute(password, setting);
+    };
+    return settings;
+}
+
 } // namespace
 
 class TestServerManager : public QObject
@@ -85,12 +96,7 @@ private slots:
         QVERIFY(load(sim, {r}));
         // Steady polling hashes once, when the salt arrives, however many requests follow.
         auto hashes = std::make_shared<std::atomic<int>>(0);
-        MonitorSettings settings = shortSettings();
-        settings.hashFunction = [hashes](const QByteArray& password, const QByteArray& setting) {
-            ++*hashes;
-            return BcryptCache::compute(password, setting);
-        };
-        manager->setSettings(settings);
+        manager->setSettings(countingHashes(hashes));
         auto server = addServer(sim, login);
         QSignalSpy alarms(server.get(), &Server::alarmsUpdated);
         QSignalSpy info(server.get(), &Server::infoUpdated);
@@ -186,12 +192,7 @@ private slots:
         QVERIFY(document.isNull() || (file.open(QIODevice::WriteOnly) && file.write(document) == document.size()));
         file.close();
         auto hashes = std::make_shared<std::atomic<int>>(0);
-        MonitorSettings settings = shortSettings();
-        settings.hashFunction = [hashes](const QByteArray& password, const QByteArray& setting) {
-            ++*hashes;
-            return BcryptCache::compute(password, setting);
-        };
-        manager->setSettings(settings);
+        manager->setSettings(countingHashes(hashes));
         manager->setHashStore(path);
         QVERIFY(load(sim, {recorder("kept")}));
         addServer(sim, "kept");

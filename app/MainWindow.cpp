@@ -132,11 +132,17 @@ void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+bool MainWindow::trayShown() const
+{
+    // Asked each time: the desktop's tray may come or go while the program runs.
+    return sysTray && sysTray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void MainWindow::startInTray(int trayWait)
 {
     // The window is the only way in when no tray has come by then.
     QTimer::singleShot(trayWait, this, [this] {
-        if (!sysTray || !QSystemTrayIcon::isSystemTrayAvailable())
+        if (!trayShown())
             restoreWindow();
     });
 }
@@ -189,7 +195,7 @@ void MainWindow::showSaveFailure(const QString& path, const QString& reason)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // With a tray icon shown the window only goes to the tray; "Quit" there ends the program.
-    if (sysTray && QSystemTrayIcon::isSystemTrayAvailable() && sysTray->isVisible()) {
+    if (trayShown()) {
         setVisible(false);
         event->ignore();
     } else {

@@ -30,6 +30,8 @@ private:
     // The icon, its menu and its connections; made once there is a tray to hold it.
     void setUpTray();
     void readStartAtLogin();
+    // Whether the icon is in a tray now, so that the window can go there.
+    bool trayShown() const;
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void restoreWindow();
     void setStartAtLogin(bool enabled);

@@ -87,6 +87,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
         connect(hostWatcher, &TrayHostWatcher::waitOver, this, [this, hostWatcher] {
             hostWatcher->deleteLater();
             setUpTray();
+            sysTray->setAttention(alarmsWidget->attention());
             sysTray->setError(alarmsWidget->inError());
         });
     } else {
@@ -104,6 +105,7 @@ void MainWindow::setUpTray()
     connect(sysTray, &QSystemTrayIcon::messageClicked, this, &MainWindow::restoreWindow);
     connect(sysTray, &SysTray::notificationClicked, this, &MainWindow::restoreWindow);
     connect(alarmsWidget, &ServerAlarmsWidget::alarmRaised, sysTray, &SysTray::alarmRaised);
+    connect(alarmsWidget, &ServerAlarmsWidget::attentionChanged, sysTray, &SysTray::setAttention);
     connect(alarmsWidget, &ServerAlarmsWidget::errorStateChanged, sysTray, &SysTray::setError);
     QMenu* trayMenu = sysTray->contextMenu();
     QAction* quit = trayMenu->actions().value(0);

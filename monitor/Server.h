@@ -44,8 +44,31 @@ public:
     QDateTime camerasIgnoreUntil;
     QDateTime hardwareIgnoreUntil;
 
+    // Until when the user silences the whole server: its unreachability and every category.
+    QDateTime ignoreUntil;
+
     // Bumped by every (re)authentication, so replies of a superseded round can be recognised.
     quint64 authRound = 0;
+    // Authenticated, with its health polled on alarmsTimer.
+    bool polling = false;
+
+    // Why a server cannot be watched, for the one-word reason the user is told.
+    enum class Outage
+    {
+        NoAnswer, // nothing came back: refused, reset, unknown host, time-out
+        Refused,  // the login or the credentials refused
+        Failing,  // an answer that is an error or cannot be read, or a setting refused
+    };
+    // The error text while the server counts as unreachable, empty otherwise: a run of failures long
+    // enough not to be a glitch, ended by the first good health report.
+    QString unreachable;
+    Outage outage = Outage::NoAnswer;
+    // Runs of failures so far, each ended by a success of its own kind.
+    int failedPolls = 0;
+    int failedAuths = 0;
+    int refusedPolls = 0;
+    // A run of refused polls authenticates again once; a good health report ends the run.
+    bool reauthenticated = false;
 
     void clearAlarms();
     bool recorderOk() const;

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QNetworkAccessManager>
+#include <QNetworkConfiguration>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -21,6 +22,16 @@ const QString apiPrefix = QStringLiteral("/api/v1.1");
 // Qt's own buffer stays small too: the body is moved into the transfer's buffer as it arrives.
 constexpr qint64 readChunk = 256 * 1024;
 
+// One failure between good ones is a glitch; a run this long means the server cannot be watched.
+constexpr int unreachableAfterPolls = 3;
+constexpr int unreachableAfterAuths = 2;
+// Health answers in a row that refuse the credentials before the session counts as stale: the server
+// may have handed out another salt, or a clock may have jumped.
+constexpr int reauthenticateAfterRefusals = 3;
+// The time limits fired this much later than due: the process did not run meanwhile (the machine slept,
+// the process was stopped), and what the servers sent lies unread.
+constexpr qint64 suspendedLateness = 2000;
+
 } // namespace
 
 ServerManager* ServerManager::instance()
@@ -31,6 +42,15 @@ ServerManager* ServerManager::instance()
 
 ServerManager::ServerManager() : networkManager(new QNetworkAccessManager(this))
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) && !defined(QT_NO_BEARERMANAGEMENT)
+    // Once Qt 5's bearer plugins have seen the network go and come back (a sleep, another Wi-Fi), its
+    // manager holds every request to a remote host until a "network session" opens, which may never
+    // happen. Without a configuration it makes none: whether a server answers is each request's to find.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    networkManager->setConfiguration(QNetworkConfiguration());
+    QT_WARNING_POP
+#endif
     clock.start();
     deadlineTimer.setSingleShot(true);
     connect(&deadlineTimer, &QTimer::timeout, this, &ServerManager::_abortOverdue);
@@ -123,6 +143,7 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
     server->initTimer.stop();
     ++server->authRound;
     hashes.release(server.get());
+    server->polling = false;
     server->initialized = false;
     server->alarmsError.clear();
     server->infoError.clear();
@@ -134,7 +155,7 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
         [this, server](QNetworkReply* reply) {
             const ReplyOutcome outcome = _classify(reply);
             if (!outcome.good) {
-                _authFailed(server, outcome.error);
+                _authFailed(server, outcome.error, outcome.outage, unreachableAfterAuths);
                 return;
             }
             if (reply->hasRawHeader("Date")) {
@@ -144,11 +165,14 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
             _parseAuth(outcome.doc, server);
             const int cost = BcryptCache::costOf(server->salt.toUtf8());
             if (cost > currentSettings.maxBcryptCost) {
-                _authFailed(server, tr("The server asks for bcrypt cost %1, above the limit of %2")
-                                        .arg(cost)
-                                        .arg(currentSettings.maxBcryptCost));
+                _authFailed(server,
+                            tr("The server asks for bcrypt cost %1, above the limit of %2")
+                                .arg(cost)
+                                .arg(currentSettings.maxBcryptCost),
+                            Server::Outage::Failing, 1);
                 return;
             }
+            server->failedAuths = 0;
 
             const quint64 round = server->authRound;
             if (!currentSettings.cacheBcrypt) {
@@ -162,14 +186,41 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
         false);
 }
 
-void ServerManager::_authFailed(const std::shared_ptr<Server>& server, const QString& error)
+void ServerManager::_authFailed(const std::shared_ptr<Server>& server, const QString& error, Server::Outage outage,
+                                int limit)
 {
+    _countFailure(*server, ++server->failedAuths, limit, error, outage);
     server->alarmsError = error;
     server->infoError = error;
     server->initialized = true;
     emit server->alarmsUpdated();
     emit server->infoUpdated();
     server->initTimer.start(currentSettings.authRetryInterval);
+}
+
+void ServerManager::_countFailure(Server& server, int run, int limit, const QString& error, Server::Outage outage)
+{
+    if (run < limit && server.unreachable.isEmpty())
+        return;
+    server.unreachable = error;
+    server.outage = outage;
+}
+
+void ServerManager::_healthFailed(const std::shared_ptr<Server>& server, const ReplyOutcome& outcome)
+{
+    server->alarmsError = outcome.error;
+    server->refusedPolls = outcome.outage == Server::Outage::Refused ? server->refusedPolls + 1 : 0;
+    // A session gone stale heals by itself, once a run so that wrong credentials do not loop; the server
+    // counts as unreachable only if the polls fail again after it.
+    const bool stale = server->refusedPolls >= reauthenticateAfterRefusals && !server->reauthenticated;
+    ++server->failedPolls;
+    if (!stale)
+        _countFailure(*server, server->failedPolls, unreachableAfterPolls, outcome.error, outcome.outage);
+    emit server->alarmsUpdated();
+    if (stale) {
+        server->reauthenticated = true;
+        initServer(server);
+    }
 }
 
 void ServerManager::_startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round)
@@ -190,6 +241,7 @@ void ServerManager::_startPolling(const std::shared_ptr<Server>& server)
                 fetchAlarms(server);
         });
     });
+    server->polling = true;
     refreshAlarms(server);
     fetchInfo(server);
     server->initialized = true;
@@ -204,12 +256,15 @@ void ServerManager::fetchAlarms(std::shared_ptr<Server> server)
         [this, server](QNetworkReply* reply) {
             server->clearAlarms();
             const ReplyOutcome outcome = _classify(reply);
-            if (outcome.good) {
-                server->alarmsError.clear();
-                _parseHealth(outcome.doc, server);
-            } else {
-                server->alarmsError = outcome.error;
+            if (!outcome.good) {
+                _healthFailed(server, outcome);
+                return;
             }
+            server->alarmsError.clear();
+            server->unreachable.clear();
+            server->failedPolls = server->refusedPolls = 0;
+            server->reauthenticated = false;
+            _parseHealth(outcome.doc, server);
             emit server->alarmsUpdated();
         },
         true);
@@ -217,6 +272,12 @@ void ServerManager::fetchAlarms(std::shared_ptr<Server> server)
 
 void ServerManager::refreshAlarms(std::shared_ptr<Server> server)
 {
+    // Without a session there is nothing to poll with: its rows only read the silences again, a pass
+    // later as after a reply, since the caller stores the silence once it has asked.
+    if (!server->polling) {
+        QTimer::singleShot(0, server.get(), [record = server.get()] { emit record->alarmsUpdated(); });
+        return;
+    }
     if (server->alarmsTimer.isActive())
         server->alarmsTimer.stop();
     fetchAlarms(server);
@@ -337,6 +398,14 @@ void ServerManager::_send(const std::shared_ptr<Server>& server, const QString& 
 void ServerManager::_abortOverdue()
 {
     const qint64 now = clock.elapsed();
+    if (now - deadlineTimerAt > suspendedLateness) {
+        // A reply that came while the program did not run must not count as the server's failure:
+        // every request in flight gets its time limit again from now.
+        const QList<QNetworkReply*> pending = deadlines.values();
+        deadlines.clear();
+        for (QNetworkReply* reply : pending)
+            transfers[reply].deadline = deadlines.insert(now + currentSettings.requestTimeout, reply);
+    }
     while (!deadlines.isEmpty() && deadlines.firstKey() <= now) {
         QNetworkReply* reply = deadlines.first();
         deadlines.erase(deadlines.begin());
@@ -398,13 +467,16 @@ ServerManager::ReplyOutcome ServerManager::_classify(QNetworkReply* reply) const
         outcome.error = tr("The server did not answer in time");
         return outcome;
     }
+    outcome.outage = Server::Outage::Failing;
     if (transfer.tooLarge) {
         outcome.error = tr("The server's reply is too large");
         return outcome;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 200 && reply->error() != QNetworkReply::NoError) {
-        // The connection broke after the status line: what arrived is not the reply, even when it parses.
+    if (status == 0 || (status == 200 && reply->error() != QNetworkReply::NoError)) {
+        // No answer, or the connection broke after the status line: what arrived is not the reply, even
+        // when it parses.
+        outcome.outage = Server::Outage::NoAnswer;
         outcome.error = reply->errorString();
         return outcome;
     }
@@ -412,6 +484,8 @@ ServerManager::ReplyOutcome ServerManager::_classify(QNetworkReply* reply) const
     if (status != 200) {
         const QJsonValue error = outcome.doc.object().value(QStringLiteral("error"));
         outcome.error = parsed && error.isString() ? error.toString() : reply->errorString();
+        if (status == 401 || status == 403)
+            outcome.outage = Server::Outage::Refused;
     } else if (!parsed) {
         outcome.error = tr("Error while parsing json response");
     } else {

@@ -94,6 +94,7 @@ private:
     {
         bool good = false;
         QString error;
+        Server::Outage outage = Server::Outage::NoAnswer;
         QJsonDocument doc;
     };
     using Deadlines = QMultiMap<qint64, QNetworkReply*>;
@@ -115,8 +116,12 @@ private:
     void _abortOverdue();
     void _armDeadlineTimer();
     bool _isCurrent(const std::shared_ptr<Server>& server, quint64 round) const;
-    // Both errors shown, and the authentication tried again after the retry interval.
-    void _authFailed(const std::shared_ptr<Server>& server, const QString& error);
+    // Both errors shown, and the authentication tried again after the retry interval. A run of `limit`
+    // failed attempts makes the server unreachable.
+    void _authFailed(const std::shared_ptr<Server>& server, const QString& error, Server::Outage outage, int limit);
+    void _healthFailed(const std::shared_ptr<Server>& server, const ReplyOutcome& outcome);
+    // Once unreachable, each later failure gives the error the user reads.
+    static void _countFailure(Server& server, int run, int limit, const QString& error, Server::Outage outage);
     void _startPolling(const std::shared_ptr<Server>& server);
     void _startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round);
     // Hundreds of servers come due together: a whole configuration at start-up, and then their polls,

@@ -50,6 +50,13 @@ void SysTray::alarmRaised()
     pendingRaise = true;
 }
 
+void SysTray::setAttention(const QStringList& lines)
+{
+    attention = lines;
+    if (!applyTimer.isActive())
+        applyTimer.start(0);
+}
+
 void SysTray::applyError()
 {
     applyTimer.stop();
@@ -57,7 +64,9 @@ void SysTray::applyError()
     const bool raised = pendingRaise;
     pendingRaise = false;
     const QString title = QStringLiteral("Quelvane Monitor");
-    const QString message = QCoreApplication::translate("Systray", "Some elements require your attention");
+    QStringList lines{QCoreApplication::translate("Systray", "Some elements require your attention")};
+    lines << attention;
+    const QString message = lines.join(QLatin1Char('\n'));
     if (notifier) {
         // Shown while alarms last, told again on a new one, withdrawn once every server is in order.
         if (!inError)
@@ -68,10 +77,13 @@ void SysTray::applyError()
         showBalloon(title, message);
         sinceBalloon.start();
     }
-    if (inError != shownError) {
-        setToolTip(inError ? message : QString());
-        setIcon(inError ? alarmIcon : okIcon);
+    const QString toolTip = inError ? message : QString();
+    if (toolTip != shownToolTip) {
+        shownToolTip = toolTip;
+        setToolTip(toolTip);
     }
+    if (inError != shownError)
+        setIcon(inError ? alarmIcon : okIcon);
     shownError = inError;
 }
 

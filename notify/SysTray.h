@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -22,6 +23,8 @@ public:
     void setError(bool inError);
     // Some server or category that was in order is in alarm now: the desktop's notification tells it again.
     void alarmRaised();
+    // What needs attention, a line each, told below the message; a change alone updates the tooltip only.
+    void setAttention(const QStringList& lines);
 
 signals:
     // The user clicked the desktop's notification.
@@ -45,6 +48,8 @@ private:
     bool pendingError = false;
     bool pendingRaise = false;
     bool shownError = false;
+    QStringList attention;
+    QString shownToolTip;
     QTimer applyTimer;
     QElapsedTimer sinceBalloon;
     // Made once: the resource names carry no suffix, so each new QIcon would sniff the file's type and

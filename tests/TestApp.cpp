@@ -5,7 +5,6 @@
 #include "app/Startup.h"
 #include "dialogs/EditserverDialog.h"
 #include "dialogs/ExtActionsDialog.h"
-#include "dialogs/IgnoreNotificationDialog.h"
 #include "notify/ExtActionManager.h"
 #include "notify/SysTray.h"
 #include "views/ServerAlarmsWidget.h"
@@ -267,23 +266,6 @@ private slots:
         QCOMPARE(stored("extActions", "path"), paths);
     }
 
-    // 1 day 2 hours 30 minutes, accepted, then cancelled (now).
-    void ignoreDialog()
-    {
-        for (bool accept : {true, false}) {
-            const qint64 seconds = accept ? 86400 + 2 * 3600 + 30 * 60 : 0;
-            whenModal<IgnoreNotificationDialog>([&](IgnoreNotificationDialog* dialog) {
-                setInput(dialog, "daysInput", "1");
-                setInput(dialog, "hoursInput", "2");
-                setInput(dialog, "minutesInput", "30");
-                press(dialog, accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
-            });
-            const QDateTime before = QDateTime::currentDateTime();
-            const QDateTime until = IgnoreNotificationDialog::askIgnoreUntil(nullptr, addServer(sim, "a"));
-            QVERIFY(until >= before.addSecs(seconds) && until <= QDateTime::currentDateTime().addSecs(seconds));
-        }
-    }
-
     void scripts()
     {
         const QStringList paths{writeScript("first.sh"), writeScript("second script.sh"), writeScript("third.sh")};
@@ -316,8 +298,10 @@ private slots:
     // Without a system tray (offscreen) the icon waits for one with its menu ready, and follows the state.
     void trayWithoutSystemTray()
     {
+        // What needs attention goes below the message.
         const QString message =
-            pick("Some elements require your attention", "Certains éléments requièrent votre attention");
+            pick("Some elements require your attention", "Certains éléments requièrent votre attention") +
+            "\nGate: Cameras";
         const QImage ok = QIcon(QStringLiteral(":/icons/systray-ok")).pixmap(64).toImage();
         QWidget parent;
         RecordingSysTray tray(&parent);
@@ -326,6 +310,7 @@ private slots:
         const QList<QPair<QList<bool>, int>> passes{
             {{true, false, true}, 1}, {{true}, 1}, {{}, 1}, {{true}, 2}, {{true}, 2}, {{false, false}, 2}, {{true}, 3}};
         tray.setIntervalOver(false);
+        tray.setAttention({"Gate: Cameras"});
         for (const auto& pass : passes) {
             if (pass.first.isEmpty()) {
                 tray.setIntervalOver(true);

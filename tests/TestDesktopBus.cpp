@@ -42,7 +42,9 @@ class TestDesktopBus : public QObject
     {
         traffic += monitor->readAllStandardOutput();
         QList<QStringList> found;
-        for (const QString& message : QString::fromUtf8(traffic).split(QRegularExpression("\n(?=\\S)"))) {
+        // A text argument may hold line breaks: a message begins with its kind.
+        const QRegularExpression next("\n(?=(method call|method return|signal|error) )");
+        for (const QString& message : QString::fromUtf8(traffic).split(next)) {
             if (message.startsWith("method call") && message.contains("member=" + member + '\n'))
                 found << message.split('\n')
                              .mid(1)
@@ -120,16 +122,17 @@ private slots:
 
         // One notification for the first alarm; the same alarm a few polls on brings nothing more.
         sim.setEndpoint("a", "health", inAlarm);
-        QTRY_VERIFY_WITH_TIMEOUT(callItem("ToolTip").contains("Some elements require your attention"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(callItem("ToolTip").contains("your attention\na server: Recorder"), 20000);
         QVERIFY(callItem("IconPixmap") != okIcon);
         if (x11) {
             QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 1, 20000);
             QVERIFY(waitForRequests(sim, "a", "health", countOf(sim, "a", "health") + 3));
-            // Name, icon and desktop entry group it under the program; the hints have the protocol's types.
+            // Name, icon and desktop entry group it under the program; the hints have the protocol's types; the
+            // body names what needs attention.
             const QString first = calls("Notify").first().join('|');
             QVERIFY2(
                 first.startsWith("string \"Quelvane Monitor\"|uint32 0|string \"quelvane-monitor\"|string \"Quelvane "
-                                 "Monitor\"|string \"Some elements require your attention\"") &&
+                                 "Monitor\"|string \"Some elements require your attention|a server: Recorder\"") &&
                     first.contains("\"urgency\"|variant byte 2") &&
                     first.contains("\"desktop-entry\"|variant string \"quelvane-monitor\""),
                 qPrintable(first));
@@ -137,6 +140,7 @@ private slots:
             // A second server in alarm replaces it.
             sim.setEndpoint("b", "health", inAlarm);
             QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 2, 20000);
+            QVERIFY(calls("Notify").last().join('|').contains("a server: Recorder|b server: Recorder\""));
         }
         // All in order again withdraws it; a new alarm tells the user again.
         const QString id = x11 ? calls("Notify").last().value(1) : QString();

@@ -33,6 +33,7 @@ bool keepsIntervals(const QList<RecordedRequest>& requests, int interval)
 QByteArray stateOf(const Server& s, const QJsonObject& expect)
 {
     const QJsonObject all{{"alarmsError", s.alarmsError},
+                          {"unreachable", s.unreachable},
                           {"infoError", s.infoError},
                           {"recorder", QJsonArray::fromStringList(s.recorderErrors)},
                           {"cameras", QJsonArray::fromStringList(s.camerasErrors)},
@@ -127,8 +128,9 @@ private slots:
         }
     }
 
-    // Each case: recorder settings for the simulator, the record's state to reach, the endpoint ("next")
-    // that must still be asked twice after, and request counts at the end.
+    // Each case: recorder settings for the simulator, the record's state to reach and the requests made by
+    // then ("reachedAfter"), the endpoint ("next") that must still be asked twice after, and request
+    // counts at the end.
     void replies_data() { caseFiles("replies", "*.json"); }
 
     void replies()
@@ -148,12 +150,77 @@ private slots:
         const QJsonObject expect = c.value("expect").toObject();
         const QByteArray expected = QJsonDocument(expect).toJson(QJsonDocument::Compact);
         QTRY_COMPARE_WITH_TIMEOUT(stateOf(*server, expect), expected, 20000);
+        const QJsonObject reached = c.value("reachedAfter").toObject();
+        for (auto it = reached.begin(); it != reached.end(); ++it)
+            QCOMPARE(countOf(sim, login, it.key()), it.value().toInt());
         const QString next = c.value("next").toString();
         QVERIFY(waitForRequests(sim, login, next, countOf(sim, login, next) + 2, 20000));
         QTRY_COMPARE(stateOf(*server, expect), expected);
         const QJsonObject counts = c.value("requests").toObject();
         for (auto it = counts.begin(); it != counts.end(); ++it)
             QCOMPARE(countOf(sim, login, it.key()), it.value().toInt());
+    }
+
+    void healsItself_data()
+    {
+        // Two changes to the recorder while it is polled, each followed by good polls.
+        QTest::addColumn<QJsonArray>("changes");
+        QTest::addColumn<bool>("stale");
+        const auto twice = [](const char* key, const QJsonValue& first, const QJsonValue& second) {
+            return QJsonArray{QJsonObject{{key, first}}, QJsonObject{{key, second}}};
+        };
+        const QJsonObject failure{{"health", QJsonObject{{"status", 500}}}};
+        QTest::newRow("one failure") << twice("endpoints", failure, failure) << false;
+        QTest::newRow("new salt") << twice("salt", "$2b$04$" + QString(22, 'B'), "$2b$04$" + QString(22, 'C')) << true;
+        QTest::newRow("clock jump") << twice("dateSkewSeconds", 120, -300) << true;
+    }
+
+    // A glitch raises nothing, and a session gone stale (another salt, a clock that jumped) authenticates
+    // again by itself, each time, without counting as a server that cannot be watched.
+    void healsItself()
+    {
+        QFETCH(QJsonArray, changes);
+        QFETCH(bool, stale);
+        const QString login = QString::fromLatin1(QTest::currentDataTag()).remove(' ');
+        QVERIFY(load(sim, {recorder(login)}));
+        auto server = addServer(sim, login);
+        QString seen;
+        QObject context;
+        connect(server.get(), &Server::alarmsUpdated, &context, [&] { seen += server->unreachable; });
+        for (const QJsonValue& change : changes) {
+            QVERIFY(waitForRequests(sim, login, "health", countOf(sim, login, "health") + 2));
+            QVariantMap changed = recorder(login).toVariantMap();
+            changed.insert(change.toObject().toVariantMap());
+            sim.setRecorder(QJsonObject::fromVariantMap(changed));
+            QTRY_VERIFY(requestsOf(sim, login, "health").last().status != 200);
+            if (!stale)
+                sim.setRecorder(recorder(login));
+            QTRY_VERIFY_WITH_TIMEOUT(requestsOf(sim, login, "health").last().status == 200, 10000);
+        }
+        QCOMPARE(countOf(sim, login, "auth"), stale ? 3 : 1);
+        QCOMPARE(seen, QString());
+    }
+
+    // The process did not run for a while (stopped, or the machine slept) with a reply on its way: every
+    // server is polled once within a period after, and the reply that came meanwhile is no failure.
+    void suspended()
+    {
+        QVERIFY(load(sim, {recorder("late")}));
+        auto late = addServer(sim, "late");
+        QVERIFY(waitForRequests(sim, "late", "health", 1));
+        sim.setEndpoint("late", "health", {{"delayMs", 4500}});
+        QVERIFY(waitForRequests(sim, "late", "health", countOf(sim, "late", "health") + 1));
+        QStringList errors;
+        QObject context;
+        connect(late.get(), &Server::alarmsUpdated, &context, [&] { errors << late->alarmsError; });
+        const int before = countOf(sim, "late", "health");
+        QThread::msleep(4000);
+        sim.setEndpoint("late", "health", {});
+        // Twenty periods went by: one poll at once, none stacked behind it.
+        QTest::qWait(shortSettings().pollInterval - slack);
+        QCOMPARE(countOf(sim, "late", "health"), before + 1);
+        QTRY_VERIFY(errors.size() >= 2);
+        QCOMPARE(errors.join(QString()), QString());
     }
 
     // A hash kept in the file for this password and setting is used without hashing; anything else in the

@@ -25,7 +25,7 @@ struct CategoryAlarms
 
 struct ServerAlarms
 {
-    QByteArray opening; // {"server":...,"categories":{
+    QByteArray opening; // {"server":...,"unreachable":...,"categories":{
     QList<CategoryAlarms> categories;
     int lineCount = 0;
     int kept = 0; // lines kept, counted through the categories in order
@@ -49,7 +49,10 @@ QList<ServerAlarms> collectAlarms(const QStandardItemModel* model)
         ServerAlarms server;
         server.opening = "{\"server\":" + jsonString(item->server->name) +
                          ",\"host\":" + jsonString(item->server->host) +
-                         ",\"port\":" + QByteArray::number(item->server->port) + ",\"categories\":{";
+                         ",\"port\":" + QByteArray::number(item->server->port);
+        if (item->alarms & ServerAlarmsTreeItem::UnreachableAlarm)
+            server.opening += ",\"unreachable\":" + jsonString(item->server->unreachable);
+        server.opening += ",\"categories\":{";
         const QList<QPair<NotificationTreeItem*, QByteArray>> categories{
             {item->recorderItem, "recorder"}, {item->camerasItem, "cameras"}, {item->hardwareItem, "hardware"}};
         for (const auto& category : categories) {

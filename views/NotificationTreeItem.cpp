@@ -2,8 +2,9 @@
 
 #include <QIcon>
 
-NotificationTreeItem::NotificationTreeItem(const QString& text, QStringList* messages, QDateTime& ignoreUntil)
-    : TreeItem(text), ignoreUntil(ignoreUntil), text(text), messages(messages)
+NotificationTreeItem::NotificationTreeItem(const QString& text, QStringList* messages, QDateTime& ignoreUntil,
+                                           const QDateTime& serverIgnoreUntil)
+    : TreeItem(text), ignoreUntil(ignoreUntil), serverIgnoreUntil(serverIgnoreUntil), text(text), messages(messages)
 {
 }
 
@@ -31,7 +32,12 @@ QVariant NotificationTreeItem::data(int role) const
 
 bool NotificationTreeItem::isIgnored() const
 {
-    return !ignoreUntil.isNull() && QDateTime::currentDateTime() < ignoreUntil;
+    return silenceHolds(ignoreUntil) || silenceHolds(serverIgnoreUntil);
+}
+
+bool NotificationTreeItem::silenceHolds(const QDateTime& until)
+{
+    return !until.isNull() && QDateTime::currentDateTime() < until;
 }
 
 void NotificationTreeItem::refresh()

@@ -1,6 +1,7 @@
 #include "views/ServerAlarmsTreeItem.h"
 
 #include <QIcon>
+#include <QLocale>
 #include <utility>
 
 namespace {
@@ -19,7 +20,43 @@ ServerAlarmsTreeItem::~ServerAlarmsTreeItem() = default;
 
 QVariant ServerAlarmsTreeItem::data(int role) const
 {
-    return serverData(role, server->alarmsError, healthyIcon(ok));
+    const QVariant value = serverData(role, server->alarmsError, healthyIcon(ok));
+    if (role != Qt::ToolTipRole || !silenced())
+        return value;
+    const QString silence =
+        tr("Notifications ignored until %1").arg(QLocale().toString(server->ignoreUntil, QLocale::ShortFormat));
+    return value.isValid() ? value.toString() + QLatin1Char('\n') + silence : silence;
+}
+
+bool ServerAlarmsTreeItem::silenced() const
+{
+    return NotificationTreeItem::silenceHolds(server->ignoreUntil);
+}
+
+QString ServerAlarmsTreeItem::attentionLine() const
+{
+    QStringList reasons;
+    if (alarms & UnreachableAlarm) {
+        switch (server->outage) {
+        case Server::Outage::NoAnswer:
+            reasons << tr("does not answer");
+            break;
+        case Server::Outage::Refused:
+            reasons << tr("login refused");
+            break;
+        case Server::Outage::Failing:
+            reasons << tr("in error");
+            break;
+        }
+    } else {
+        if (alarms & RecorderAlarm)
+            reasons << tr("Recorder");
+        if (alarms & CamerasAlarm)
+            reasons << tr("Cameras");
+        if (alarms & HardwareAlarm)
+            reasons << tr("Hardware");
+    }
+    return reasons.isEmpty() ? QString() : tr("%1: %2").arg(server->name, reasons.join(QStringLiteral(", ")));
 }
 
 QString ServerAlarmsTreeItem::connectingText() const
@@ -34,6 +71,9 @@ QString ServerAlarmsTreeItem::iconPath() const
 
 void ServerAlarmsTreeItem::refresh()
 {
+    // Only a good report tells the categories anew; a failure or a new authentication keeps what the
+    // last one said.
+    int categories = alarms & CategoryAlarms;
     if (!server->alarmsError.isEmpty()) {
         if (rowCount() > 0) {
             removeAllChildren();
@@ -41,13 +81,19 @@ void ServerAlarmsTreeItem::refresh()
             camerasItem = nullptr;
             hardwareItem = nullptr;
         }
-        announceChange();
-        return;
+    } else if (server->initialized) {
+        refreshCategories();
+        updateOk();
+        categories = alarms;
     }
-    if (!server->initialized) {
-        announceChange();
-        return;
-    }
+    const bool silent = silenced();
+    alarms = (silent ? 0 : categories) | (server->unreachable.isEmpty() || silent ? 0 : UnreachableAlarm);
+    ok = alarms == 0;
+    announceChange();
+}
+
+void ServerAlarmsTreeItem::refreshCategories()
+{
     if (!recorderItem) {
         recorderItem =
             addCategory(tr("Recorder"), &server->recorderErrors, server->recorderIgnoreUntil, RecorderCategory);
@@ -62,8 +108,6 @@ void ServerAlarmsTreeItem::refresh()
     recorderItem->refresh();
     camerasItem->refresh();
     hardwareItem->refresh();
-    updateOk();
-    announceChange();
 }
 
 void ServerAlarmsTreeItem::announceChange()
@@ -82,16 +126,16 @@ void ServerAlarmsTreeItem::updateOk()
     const auto inAlarm = [](const NotificationTreeItem* item, bool categoryOk) {
         return item && !item->isIgnored() && !categoryOk;
     };
-    alarms = (inAlarm(recorderItem, server->recorderOk()) ? 1 : 0) |
-             (inAlarm(camerasItem, server->camerasOk()) ? 2 : 0) |
-             (inAlarm(hardwareItem, server->hardwareOk()) ? 4 : 0);
+    alarms = (inAlarm(recorderItem, server->recorderOk()) ? RecorderAlarm : 0) |
+             (inAlarm(camerasItem, server->camerasOk()) ? CamerasAlarm : 0) |
+             (inAlarm(hardwareItem, server->hardwareOk()) ? HardwareAlarm : 0);
     ok = alarms == 0;
 }
 
 NotificationTreeItem* ServerAlarmsTreeItem::addCategory(const QString& text, QStringList* messages,
                                                         QDateTime& ignoreUntil, NotificationCategory category)
 {
-    auto* item = new NotificationTreeItem(text, messages, ignoreUntil);
+    auto* item = new NotificationTreeItem(text, messages, ignoreUntil, server->ignoreUntil);
     item->category = category;
     appendChild(item);
     return item;

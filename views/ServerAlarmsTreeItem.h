@@ -23,19 +23,32 @@ public:
     void refresh();
     void updateOk();
     QString iconPath() const;
+    // Whether the user silences the whole server now.
+    bool silenced() const;
+    // "Name: reason" while the row is in alarm, for the user told what needs attention; empty otherwise.
+    QString attentionLine() const;
 
     // Non-owning: the category rows are children of this row.
     NotificationTreeItem* recorderItem = nullptr;
     NotificationTreeItem* camerasItem = nullptr;
     NotificationTreeItem* hardwareItem = nullptr;
     bool ok = true;
-    // One bit per category in alarm and not ignored (recorder, cameras, hardware); 0 when ok.
+    // One bit per category in alarm and not ignored, and one while the server cannot be watched; 0 when ok.
+    enum Alarm
+    {
+        RecorderAlarm = 1,
+        CamerasAlarm = 2,
+        HardwareAlarm = 4,
+        CategoryAlarms = RecorderAlarm | CamerasAlarm | HardwareAlarm,
+        UnreachableAlarm = 8,
+    };
     int alarms = 0;
 
 protected:
     QString connectingText() const override;
 
 private:
+    void refreshCategories();
     void announceChange();
     NotificationTreeItem* addCategory(const QString& text, QStringList* messages, QDateTime& ignoreUntil,
                                       NotificationCategory category);

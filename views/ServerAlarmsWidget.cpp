@@ -31,8 +31,10 @@ void ServerAlarmsWidget::setupUi()
             });
     // A removed server reports nothing more: without this the page would stay in alarm for its sake.
     connect(model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex& parent) {
-        if (!parent.isValid())
-            emit errorStateChanged(!rowsInAlarm.isEmpty());
+        if (parent.isValid())
+            return;
+        updateAttention();
+        emit errorStateChanged(!rowsInAlarm.isEmpty());
     });
     setupAlarmsMenu();
 }
@@ -61,16 +63,43 @@ void ServerAlarmsWidget::updateErrorState(const QModelIndex& changed)
 {
     if (!changed.parent().isValid()) {
         auto* item = dynamic_cast<ServerAlarmsTreeItem*>(model->itemFromIndex(changed));
-        const int before = rowsInAlarm.value(item);
-        const int now = item ? item->alarms : 0;
-        if (now != 0)
+        const Attention before = rowsInAlarm.value(item);
+        Attention now;
+        if (item && item->alarms != 0)
+            now = {item->alarms, item->attentionLine()};
+        if (now.alarms != 0)
             rowsInAlarm.insert(item, now);
         else
             rowsInAlarm.remove(item);
-        if ((now & ~before) != 0)
+        if ((now.alarms & ~before.alarms) != 0)
             emit alarmRaised();
+        if (now.line != before.line)
+            updateAttention();
     }
     emit errorStateChanged(!rowsInAlarm.isEmpty());
+}
+
+void ServerAlarmsWidget::updateAttention()
+{
+    const QStringList lines = attention();
+    if (lines != attentionShown) {
+        attentionShown = lines;
+        emit attentionChanged(lines);
+    }
+}
+
+QStringList ServerAlarmsWidget::attention() const
+{
+    QStringList lines;
+    for (int row = 0; row < model->rowCount() && lines.size() < maxAttentionLines; ++row) {
+        const auto found = rowsInAlarm.constFind(model->item(row, 0));
+        if (found != rowsInAlarm.constEnd())
+            lines << found->line;
+    }
+    const int more = int(rowsInAlarm.size()) - int(lines.size());
+    if (more > 0)
+        lines << tr("and %n more", nullptr, more);
+    return lines;
 }
 
 void ServerAlarmsWidget::contextMenuEvent(QContextMenuEvent* event)
@@ -84,42 +113,51 @@ void ServerAlarmsWidget::contextMenuEvent(QContextMenuEvent* event)
     if (item && item->type() == ServerTreeItem::Type) {
         editServerAction->setVisible(true);
         deleteServerAction->setVisible(true);
+        const bool silenced = static_cast<ServerAlarmsTreeItem*>(item)->silenced();
+        ignoreAction->setVisible(!silenced);
+        unignoreAction->setVisible(silenced);
     } else if (item && item->type() == NotificationTreeItem::Type) {
-        const bool ignored = dynamic_cast<NotificationTreeItem*>(item)->isIgnored();
-        ignoreAction->setVisible(!ignored);
-        unignoreAction->setVisible(ignored);
+        // Under a silenced server only the category's own silence is the row's to end.
+        const auto* category = static_cast<NotificationTreeItem*>(item);
+        ignoreAction->setVisible(!category->isIgnored());
+        unignoreAction->setVisible(NotificationTreeItem::silenceHolds(category->ignoreUntil));
     }
 
     contextMenu->exec(event->globalPos());
 }
 
-NotificationTreeItem* ServerAlarmsWidget::currentCategory()
+QDateTime* ServerAlarmsWidget::currentSilence(std::shared_ptr<Server>* server)
 {
-    auto* category = dynamic_cast<NotificationTreeItem*>(currentItem());
-    if (!category || !dynamic_cast<ServerTreeItem*>(category->QStandardItem::parent())) {
-        return nullptr;
+    QStandardItem* item = currentItem();
+    if (auto* row = dynamic_cast<ServerAlarmsTreeItem*>(item)) {
+        *server = row->server;
+        return &row->server->ignoreUntil;
     }
-    return category;
+    auto* category = dynamic_cast<NotificationTreeItem*>(item);
+    auto* row = category ? dynamic_cast<ServerTreeItem*>(category->QStandardItem::parent()) : nullptr;
+    if (!row)
+        return nullptr;
+    *server = row->server;
+    // The category's time is kept on the server's record.
+    return &category->ignoreUntil;
 }
 
 void ServerAlarmsWidget::onIgnoreNotifications()
 {
-    NotificationTreeItem* category = currentCategory();
-    if (!category) {
-        return;
-    }
     // The dialog's loop goes on polling, and a failed poll deletes the category rows: hold the server and
-    // its own ignore time, never the row, across it.
-    const std::shared_ptr<Server> server = static_cast<ServerTreeItem*>(category->QStandardItem::parent())->server;
-    QDateTime& ignoreUntil = category->ignoreUntil;
-    ignoreUntil = IgnoreNotificationDialog::askIgnoreUntil(this, server);
+    // the ignore time on its record, never the row, across it.
+    std::shared_ptr<Server> server;
+    QDateTime* ignoreUntil = currentSilence(&server);
+    if (ignoreUntil)
+        *ignoreUntil = IgnoreNotificationDialog::askIgnoreUntil(this, server);
 }
 
 void ServerAlarmsWidget::onUnignoreNotifications()
 {
-    NotificationTreeItem* category = currentCategory();
-    if (category) {
-        category->ignoreUntil = QDateTime::currentDateTime();
-        serverManager->refreshAlarms(static_cast<ServerTreeItem*>(category->QStandardItem::parent())->server);
+    std::shared_ptr<Server> server;
+    QDateTime* ignoreUntil = currentSilence(&server);
+    if (ignoreUntil) {
+        *ignoreUntil = QDateTime::currentDateTime();
+        serverManager->refreshAlarms(server);
     }
 }

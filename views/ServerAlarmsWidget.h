@@ -2,10 +2,10 @@
 
 #include "views/ServerTabWidget.h"
 
+#include <QDateTime>
 #include <QHash>
+#include <QStringList>
 #include <memory>
-
-class NotificationTreeItem;
 
 // The Alarms page: server rows with their alarm categories, and the one error state of all servers.
 class ServerAlarmsWidget : public ServerTabWidget
@@ -21,6 +21,10 @@ public:
     void onIgnoreNotifications();
     void onUnignoreNotifications();
     bool inError() const { return !rowsInAlarm.isEmpty(); }
+    // What needs attention, one "Name: reason" line per server in the order of the rows: at most
+    // maxAttentionLines, then how many more.
+    QStringList attention() const;
+    static constexpr int maxAttentionLines = 5;
 
     // Kept by the main window: whether the Alarms tab title is currently shown red.
     bool tabHighlighted;
@@ -29,6 +33,8 @@ signals:
     void errorStateChanged(bool inError);
     // A server or category that was in order is in alarm now; comes before its errorStateChanged(true).
     void alarmRaised();
+    // The lines of attention() changed; comes before the errorStateChanged of the same change.
+    void attentionChanged(const QStringList& lines);
 
 protected:
     void setupUi() override;
@@ -39,8 +45,18 @@ protected:
     QAction* unignoreAction = nullptr;
 
 private:
-    NotificationTreeItem* currentCategory();
+    struct Attention
+    {
+        int alarms = 0;
+        QString line;
+    };
 
-    // The server rows not in order as of their last data change, with their categories in alarm.
-    QHash<const QStandardItem*, int> rowsInAlarm;
+    // The silence that the current row holds, on its server's record, and that server; null when the
+    // current row is neither a server nor one of its categories.
+    QDateTime* currentSilence(std::shared_ptr<Server>* server);
+    void updateAttention();
+
+    // The server rows not in order as of their last data change, with what is in alarm.
+    QHash<const QStandardItem*, Attention> rowsInAlarm;
+    QStringList attentionShown;
 };

@@ -1,6 +1,6 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<TS version="2.1">
+<TS version="2.1" language="fr_FR">
 <context>
     <name>EditserverDialog</name>
     <message>
@@ -142,9 +142,36 @@
         <source>Recorder</source>
         <translation>Enregistreur</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1 : %2</translation>
+    </message>
+    <message>
+        <source>does not answer</source>
+        <translation>ne répond pas</translation>
+    </message>
+    <message>
+        <source>login refused</source>
+        <translation>connexion refusée</translation>
+    </message>
+    <message>
+        <source>in error</source>
+        <translation>en erreur</translation>
+    </message>
+    <message>
+        <source>Notifications ignored until %1</source>
+        <translation>Notifications ignorées jusqu&apos;au %1</translation>
+    </message>
 </context>
 <context>
     <name>ServerAlarmsWidget</name>
+    <message numerus="yes">
+        <source>and %n more</source>
+        <translation>
+            <numerusform>et %n autre</numerusform>
+            <numerusform>et %n autres</numerusform>
+        </translation>
+    </message>
     <message>
         <source>Ignore notifications</source>
         <translation>Ignorer les notifications</translation>

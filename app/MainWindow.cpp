@@ -12,6 +12,7 @@
 #include "views/ServerInfoWidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +23,9 @@
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
+    // The program lives in the tray: closing a warning or a dialog while the window is hidden there must
+    // not end it. It ends through "Quit", or when the window is closed with no tray to go to.
+    QApplication::setQuitOnLastWindowClosed(false);
     alarmsWidget = new ServerAlarmsWidget();
     alarmsWidget->setObjectName(QStringLiteral("ServerAlarmsWidget"));
     // Starts the user's scripts whenever the overall state turns to alarm; owned by the page.
@@ -202,5 +206,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
     } else {
         event->accept();
+        QCoreApplication::quit();
     }
 }

@@ -177,6 +177,8 @@ void MainWindow::restoreWindow()
     if (isMinimized()) {
         showNormal();
     }
+    raise();
+    activateWindow();
 }
 
 void MainWindow::showSaveFailure(const QString& path, const QString& reason)

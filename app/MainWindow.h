@@ -22,6 +22,8 @@ public:
 
     // Started with the session: the window stays hidden unless no tray has come after trayWait ms.
     void startInTray(int trayWait = 5000);
+    // Shown, restored and brought to the front: from the tray, a notification, or a second start.
+    void restoreWindow();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -33,7 +35,6 @@ private:
     // Whether the icon is in a tray now, so that the window can go there.
     bool trayShown() const;
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
-    void restoreWindow();
     void setStartAtLogin(bool enabled);
     // One warning however many saves fail before the user answers it; "Retry" saves again.
     void showSaveFailure(const QString& path, const QString& reason);

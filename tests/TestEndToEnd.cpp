@@ -82,6 +82,42 @@ private slots:
             2);
     }
 
+    // One program per user and configuration: a later start hands over and ends at once, asking for the
+    // window unless it is a start at login; one that died leaves nothing in the way of the next.
+    void secondStart()
+    {
+        monitor.kill();
+        QVERIFY(monitor.waitForFinished() && !windowShown());
+        QVERIFY(writeFile(dir.filePath("single/Quelvane SAS/Quelvane Monitor/config.json"), "{}"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("APPDATA", dir.filePath("single"));
+        const auto start = [&](QProcess& process, const QStringList& arguments) {
+            process.setProcessEnvironment(environment);
+            process.start(qEnvironmentVariable("QUELVANE_MONITOR"), arguments);
+            return process.waitForStarted();
+        };
+        const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        const auto locks = [&] { return runtime.entryList({"quelvane-monitor-*.lock"}, QDir::Files).size(); };
+        const int others = locks();
+        QProcess first, later, next;
+        QElapsedTimer sinceFirst;
+        sinceFirst.start();
+        QVERIFY(start(first, {"--hidden"}));
+        QTRY_COMPARE_WITH_TIMEOUT(locks(), others + 1, 10000);
+        for (const QStringList& arguments : {QStringList{"--hidden"}, QStringList{}}) {
+            QVERIFY(start(later, arguments) && later.waitForFinished(10000) && later.exitCode() == 0);
+            QTest::qWait(500);
+            QCOMPARE(windowShown(), arguments.isEmpty());
+        }
+        // Well before a start in the tray would open the window by itself.
+        QVERIFY(sinceFirst.elapsed() < 4500 && first.state() == QProcess::Running);
+        first.kill();
+        QVERIFY(first.waitForFinished() && start(next, {}));
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 10000);
+        QVERIFY(start(later, {"--hidden"}) && later.waitForFinished(10000) && later.exitCode() == 0);
+        QCOMPARE(next.state(), QProcess::Running);
+    }
+
     void helpListsTheOption()
     {
         QProcess help;

@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -15,10 +16,21 @@ const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
 // The name of the installed desktop entry and icon: the desktop groups the notification under the program.
 const QString desktopEntry = QStringLiteral("quelvane-monitor");
+// The bus itself answers these at once; a bus that does not must not hold up the start for long.
+constexpr int busTimeout = 1000;
 
 QDBusMessage notificationCall(const QString& method)
 {
     return QDBusMessage::createMethodCall(service, path, interface, method);
+}
+
+QDBusMessage askBus(const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, busTimeout);
 }
 
 } // namespace
@@ -26,6 +38,16 @@ QDBusMessage notificationCall(const QString& method)
 DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* watcher = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& newOwner) { onOwnerChanged(newOwner); });
+    const QDBusMessage found = askBus(QStringLiteral("GetNameOwner"), {service});
+    if (found.type() == QDBusMessage::ReplyMessage)
+        owner = found.arguments().value(0).toString();
+    const QDBusMessage names = askBus(QStringLiteral("ListActivatableNames"), {});
+    activatable = names.arguments().value(0).toStringList().contains(service);
     bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
     bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
                 SLOT(onNotificationClosed(uint, uint)));
@@ -34,19 +56,32 @@ DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent)
 DesktopNotifier::~DesktopNotifier()
 {
     // The program is ending: a notification of its alarms must not outlive it.
-    if (shownId != 0) {
+    if (currentId() != 0) {
         QDBusMessage call = notificationCall(QStringLiteral("CloseNotification"));
-        call << shownId;
-        QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+        call << currentId();
+        QDBusConnection::sessionBus().call(call, QDBus::Block, busTimeout);
     }
 }
 
-bool DesktopNotifier::isAvailable()
+bool DesktopNotifier::isAvailable() const
 {
-    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    if (!bus)
-        return false;
-    return bus->isServiceRegistered(service).value() || bus->activatableServiceNames().value().contains(service);
+    return !owner.isEmpty() || activatable;
+}
+
+uint DesktopNotifier::currentId() const
+{
+    return !owner.isEmpty() && shownBy == owner ? shownId : 0;
+}
+
+void DesktopNotifier::onOwnerChanged(const QString& newOwner)
+{
+    // One started by the call that showed the notification is known already.
+    if (newOwner == owner)
+        return;
+    owner = newOwner;
+    shownId = 0;
+    shownBy.clear();
+    emit serverChanged();
 }
 
 void DesktopNotifier::show(const QString& newTitle, const QString& newMessage)
@@ -68,10 +103,10 @@ void DesktopNotifier::close()
         closeWhenSent = true;
         return;
     }
-    if (shownId == 0)
+    if (currentId() == 0)
         return;
     QDBusMessage call = notificationCall(QStringLiteral("CloseNotification"));
-    call << shownId;
+    call << currentId();
     shownId = 0;
     QDBusConnection::sessionBus().asyncCall(call);
 }
@@ -83,7 +118,7 @@ void DesktopNotifier::send()
                             {QStringLiteral("desktop-entry"), desktopEntry}};
     QDBusMessage call = notificationCall(QStringLiteral("Notify"));
     // Replacing the one shown, never adding one; no time limit, since it is withdrawn when the alarms end.
-    call << QStringLiteral("Quelvane Monitor") << shownId << desktopEntry << title << message
+    call << QStringLiteral("Quelvane Monitor") << currentId() << desktopEntry << title << message
          << QStringList{QStringLiteral("default"), title} << hints << qint32(0);
     sending = true;
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
@@ -95,8 +130,12 @@ void DesktopNotifier::onSent(QDBusPendingCallWatcher* call)
     call->deleteLater();
     sending = false;
     const QDBusPendingReply<uint> reply = *call;
-    // A server that failed keeps no notification of ours; the next alarm asks again.
+    // A server that failed keeps no notification of ours; the next alarm asks again. One started by the
+    // call itself is the owner from now on.
     shownId = reply.isError() ? 0 : reply.value();
+    shownBy = reply.reply().service();
+    if (owner.isEmpty() && shownId != 0)
+        owner = shownBy;
     if (closeWhenSent) {
         closeWhenSent = false;
         close();
@@ -108,13 +147,13 @@ void DesktopNotifier::onSent(QDBusPendingCallWatcher* call)
 
 void DesktopNotifier::onActionInvoked(uint id, const QString& action)
 {
-    if (id != 0 && id == shownId && action == QLatin1String("default"))
+    if (id != 0 && id == currentId() && action == QLatin1String("default"))
         emit activated();
 }
 
 void DesktopNotifier::onNotificationClosed(uint id, uint /*reason*/)
 {
     // Dismissed by the user or withdrawn: the next alarm shows a new one.
-    if (id != 0 && id == shownId)
+    if (id != 0 && id == currentId())
         shownId = 0;
 }

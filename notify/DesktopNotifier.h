@@ -8,6 +8,8 @@ class QDBusPendingCallWatcher;
 // The desktop's own notifications (the freedesktop notification server on the session bus), used
 // instead of the tray's balloon where there is one: the balloon there becomes a new notification at
 // every call, none of which is ever withdrawn. This keeps at most one on screen and takes it back.
+// The server may start after the program, stop, or be replaced (a shell restarted): an id is only
+// ever sent to the server that gave it.
 class DesktopNotifier : public QObject
 {
     Q_OBJECT
@@ -17,8 +19,8 @@ public:
     // Withdraws the notification still shown.
     ~DesktopNotifier() override;
 
-    // Whether a notification server is on the session bus or can be started by it.
-    static bool isAvailable();
+    // Whether a notification server is on the session bus now, or can be started by it.
+    bool isAvailable() const;
 
     // Shows the notification, or replaces the one shown so that the desktop tells the user again.
     void show(const QString& title, const QString& message);
@@ -28,19 +30,28 @@ public:
 signals:
     // The user clicked the notification.
     void activated();
+    // A server came, went or was replaced: whatever it showed of ours is gone.
+    void serverChanged();
 
 private slots:
     void onActionInvoked(uint id, const QString& action);
     void onNotificationClosed(uint id, uint reason);
 
 private:
+    void onOwnerChanged(const QString& newOwner);
     void send();
     void onSent(QDBusPendingCallWatcher* call);
+    // The id of the notification shown, when the current server gave it; 0 otherwise.
+    uint currentId() const;
 
     QString title;
     QString message;
-    // The server's id of the notification shown; 0 when none is.
+    // The unique bus name of the notification server now, empty when none runs.
+    QString owner;
+    bool activatable = false;
     uint shownId = 0;
+    // Who gave shownId.
+    QString shownBy;
     // A call is on its way: what is asked meanwhile waits for its id.
     bool sending = false;
     bool showAgain = false;

@@ -12,10 +12,13 @@
 SysTray::SysTray(QObject* parent) : QSystemTrayIcon(parent)
 {
 #ifdef QUELVANE_DESKTOP_NOTIFICATIONS
-    if (DesktopNotifier::isAvailable()) {
-        notifier = new DesktopNotifier(this);
-        connect(notifier, &DesktopNotifier::activated, this, &SysTray::notificationClicked);
-    }
+    notifier = new DesktopNotifier(this);
+    connect(notifier, &DesktopNotifier::activated, this, &SysTray::notificationClicked);
+    // A server that comes (or comes back) while an alarm lasts shows it.
+    connect(notifier, &DesktopNotifier::serverChanged, this, [this] {
+        if (shownError && notifier->isAvailable())
+            notifier->show(title, shownMessage);
+    });
 #endif
     applyTimer.setSingleShot(true);
     connect(&applyTimer, &QTimer::timeout, this, &SysTray::applyError);
@@ -63,11 +66,13 @@ void SysTray::applyError()
     const bool inError = pendingError;
     const bool raised = pendingRaise;
     pendingRaise = false;
-    const QString title = QStringLiteral("Quelvane Monitor");
     QStringList lines{QCoreApplication::translate("Systray", "Some elements require your attention")};
     lines << attention;
     const QString message = lines.join(QLatin1Char('\n'));
-    if (notifier) {
+    shownMessage = message;
+    // The balloon where no notification server runs now: on a tray over D-Bus the balloon is itself a
+    // notification, a new one at every reminder that is never taken back.
+    if (notifier && notifier->isAvailable()) {
         // Shown while alarms last, told again on a new one, withdrawn once every server is in order.
         if (!inError)
             notifier->close();

@@ -49,7 +49,9 @@ private:
     bool pendingRaise = false;
     bool shownError = false;
     QStringList attention;
+    QString shownMessage;
     QString shownToolTip;
+    const QString title = QStringLiteral("Quelvane Monitor");
     QTimer applyTimer;
     QElapsedTimer sinceBalloon;
     // Made once: the resource names carry no suffix, so each new QIcon would sniff the file's type and

@@ -86,7 +86,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     extActionsDialog = new ExtActionsDialog(this);
 
-    if (TrayHostWatcher::mustWait()) {
+    if (TrayHostWatcher::mayWait()) {
         auto* hostWatcher = new TrayHostWatcher(this, 10000);
         connect(hostWatcher, &TrayHostWatcher::waitOver, this, [this, hostWatcher] {
             hostWatcher->deleteLater();

@@ -68,6 +68,11 @@ int BcryptCache::costOf(const QByteArray& setting)
     return cost;
 }
 
+QByteArray BcryptCache::settingOf(const QByteArray& hash)
+{
+    return hash.left(settingLength);
+}
+
 bool BcryptCache::find(const QByteArray& password, const QByteArray& setting, QByteArray* output)
 {
     const auto it = entries.find(qMakePair(password, setting));
@@ -80,10 +85,20 @@ bool BcryptCache::find(const QByteArray& password, const QByteArray& setting, QB
         return false;
     // A stored hash of another salt or cost would sign every request wrongly: only one of this setting.
     const QByteArray hash = stored.take(storeKey(password, setting));
-    if (!isBcrypt(hash.constData()) || !hash.startsWith(setting.left(settingLength)))
+    if (!isBcrypt(hash.constData()) || !hash.startsWith(settingOf(setting)))
         return false;
     insert(password, setting, hash);
+    entries[qMakePair(password, setting)].fromStore = true;
     *output = hash;
+    return true;
+}
+
+bool BcryptCache::dropStored(const QByteArray& password, const QByteArray& setting)
+{
+    const auto it = entries.find(qMakePair(password, setting));
+    if (it == entries.end() || !it->fromStore)
+        return false;
+    entries.erase(it);
     return true;
 }
 
@@ -104,7 +119,6 @@ void BcryptCache::insert(const QByteArray& password, const QByteArray& setting, 
 
 void BcryptCache::reserveFor(int count)
 {
-    servers = count;
     maxEntries = qMax(minEntries, 2 * count);
 }
 
@@ -126,23 +140,23 @@ void BcryptCache::loadStore(const QByteArray& document)
     }
 }
 
-QByteArray BcryptCache::storeDocument() const
+QByteArray BcryptCache::storeDocument(const Keep& keep) const
 {
-    // Failure tokens are not worth keeping: a refused setting is refused at once.
-    QVector<QPair<quint64, QJsonObject>> used;
-    for (auto it = entries.begin(); it != entries.end(); ++it) {
-        if (isBcrypt(it->output.constData()))
-            used.append({it->lastUse, QJsonObject{{QStringLiteral("key"),
-                                                   QString::fromLatin1(storeKey(it.key().first, it.key().second))},
-                                                  {QStringLiteral("hash"), QString::fromLatin1(it->output)}}});
-    }
-    std::sort(used.begin(), used.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    // Those not asked for yet this run come last: servers that have not authenticated yet, or stale ones.
-    for (auto it = stored.begin(); it != stored.end(); ++it)
-        used.append({0, QJsonObject{{QStringLiteral("key"), QString::fromLatin1(it.key())},
-                                    {QStringLiteral("hash"), QString::fromLatin1(it.value())}}});
+    const auto entry = [](const QByteArray& key, const QByteArray& hash) {
+        return QJsonObject{{QStringLiteral("key"), QString::fromLatin1(key)},
+                           {QStringLiteral("hash"), QString::fromLatin1(hash)}};
+    };
+    // Failure tokens are not worth keeping: a refused setting is refused at once. Those not asked for yet
+    // this run are the servers' that have not authenticated yet.
     QJsonArray list;
-    for (int i = 0; i < used.size() && i < servers + staleStoreEntries; ++i)
-        list.append(used.at(i).second);
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        const QByteArray key = storeKey(it.key().first, it.key().second);
+        if (isBcrypt(it->output.constData()) && keep(key, it->output))
+            list.append(entry(key, it->output));
+    }
+    for (auto it = stored.begin(); it != stored.end(); ++it) {
+        if (keep(it.key(), it.value()))
+            list.append(entry(it.key(), it.value()));
+    }
     return QJsonDocument(QJsonObject{{QStringLiteral("entries"), list}}).toJson();
 }

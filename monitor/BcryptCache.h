@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QPair>
+#include <functional>
 
 // bcrypt strings by (password, setting). The hash is costly and depends on nothing else, so each pair
 // is computed once; when full, the entry used longest ago makes room. The cache itself is used from one
@@ -18,10 +19,15 @@ public:
     // for anything else. The hash function knows other methods whose settings may ask for hours of work
     // and gigabytes: a setting that is not bcrypt is refused before any hashing.
     static int costOf(const QByteArray& setting);
+    // The setting a bcrypt string begins with.
+    static QByteArray settingOf(const QByteArray& hash);
 
     // A found entry counts as used, so the entries of servers in use are the last to go.
     bool find(const QByteArray& password, const QByteArray& setting, QByteArray* output);
     void insert(const QByteArray& password, const QByteArray& setting, const QByteArray& output);
+    // Forgets the entry when it came from the store rather than from this program's own hashing: the
+    // server refused what it signed, and a damaged file must not keep a server refused for good.
+    bool dropStored(const QByteArray& password, const QByteArray& setting);
     // Keeps room for one entry per server and as many stale ones.
     void reserveFor(int servers);
 
@@ -30,24 +36,25 @@ public:
     static QByteArray storeKey(const QByteArray& password, const QByteArray& setting);
     // Forgets every entry and takes those of a stored document; anything unusable in it is left out.
     void loadStore(const QByteArray& document);
-    // The bcrypt entries, the most recently used first, one per server and a few stale ones at most.
-    QByteArray storeDocument() const;
+    // Whether the document keeps an entry, by its store key and its hash.
+    using Keep = std::function<bool(const QByteArray& key, const QByteArray& hash)>;
+    // The bcrypt entries that keep() accepts.
+    QByteArray storeDocument(const Keep& keep) const;
 
 private:
     struct Entry
     {
         QByteArray output;
         quint64 lastUse = 0;
+        bool fromStore = false;
     };
 
     // Every edit of a password adds an entry; the bound keeps the stale ones from piling up.
     static constexpr int minEntries = 64;
-    static constexpr int staleStoreEntries = 16;
     int maxEntries = minEntries;
     quint64 uses = 0;
 
     QHash<QPair<QByteArray, QByteArray>, Entry> entries;
-    int servers = 0;
     // Read from the store, by store key, until a server asks for them.
     QHash<QByteArray, QByteArray> stored;
 };

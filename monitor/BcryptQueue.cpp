@@ -1,8 +1,10 @@
 #include "monitor/BcryptQueue.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFutureWatcher>
 #include <QSaveFile>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -49,11 +51,21 @@ BcryptQueue::BcryptQueue(QObject* parent) : QObject(parent), pool(new QThreadPoo
     storeTimer.setSingleShot(true);
     storeTimer.setInterval(2000);
     connect(&storeTimer, &QTimer::timeout, this, &BcryptQueue::writeStore);
+    // A hash finished just before "Quit" is not lost with the program.
+    if (QCoreApplication::instance()) {
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+            if (storeTimer.isActive()) {
+                storeTimer.stop();
+                writeStore();
+            }
+        });
+    }
 }
 
-void BcryptQueue::setStore(const QString& path)
+void BcryptQueue::setStore(const QString& path, Current servers)
 {
     storePath = path;
+    current = std::move(servers);
     // A missing, damaged or hostile file is read as none: the hashes are made as without it, and the
     // first one rewrites it.
     QFile file(path);
@@ -74,9 +86,35 @@ void BcryptQueue::writeStore()
         return;
     // Beside the configuration and like it: a hash signs requests as the password does.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray document = cache.storeDocument();
+    QSet<QByteArray> keys;
+    QList<QByteArray> withoutSetting;
+    for (const auto& server : current()) {
+        if (server.second.isEmpty())
+            withoutSetting.append(server.first);
+        else
+            keys.insert(BcryptCache::storeKey(server.first, server.second));
+    }
+    // A hash begins with its setting: for a server given none yet, that of each hash is tried.
+    const QByteArray document = cache.storeDocument([&](const QByteArray& key, const QByteArray& hash) {
+        return keys.contains(key) ||
+               std::any_of(withoutSetting.begin(), withoutSetting.end(), [&](const QByteArray& password) {
+                   return BcryptCache::storeKey(password, BcryptCache::settingOf(hash)) == key;
+               });
+    });
     if (file.write(document) != document.size() || !file.commit())
         file.cancelWriting();
+}
+
+void BcryptQueue::storeSoon()
+{
+    if (!storePath.isEmpty() && !storeTimer.isActive())
+        storeTimer.start();
+}
+
+void BcryptQueue::refused(const QByteArray& password, const QByteArray& setting)
+{
+    if (cache.dropStored(password, setting))
+        storeSoon();
 }
 
 void BcryptQueue::setLimits(int workers, int cost, int highCostWorkers)
@@ -161,8 +199,7 @@ void BcryptQueue::start(const Key& key, Job& job)
 void BcryptQueue::finish(const Key& key, const QByteArray& hash)
 {
     cache.insert(key.first, key.second, hash);
-    if (!storePath.isEmpty() && !storeTimer.isActive())
-        storeTimer.start();
+    storeSoon();
     const Job job = jobs.take(key);
     if (job.counted)
         --lanes[job.lane].busy;

@@ -37,9 +37,17 @@ public:
     void setLimits(int workers, int highCost, int highCostWorkers);
     void setCompute(Compute compute);
     // The file the hashes outlive the program in: read now, and written within delay ms of a new hash,
-    // since the end of a session stops the program with a signal and nothing waits for a clean exit.
-    void setStore(const QString& path);
+    // since the end of a session stops the program with a signal and nothing waits for a clean exit,
+    // and at once when the program quits. It keeps the hashes of current's passwords and settings only
+    // (an empty setting: one not known yet this run): a removed server's hash, or a changed password's
+    // old one, would still sign requests as the password does.
+    using Current = std::function<QList<QPair<QByteArray, QByteArray>>()>;
+    void setStore(const QString& path, Current current);
     void setStoreDelay(int delay);
+    // The servers changed: the file follows soon.
+    void storeSoon();
+    // The server refused what a hash from the file signed: it is hashed again.
+    void refused(const QByteArray& password, const QByteArray& setting);
 
     BcryptCache cache;
 
@@ -82,5 +90,6 @@ private:
     Lane lanes[LaneCount];
     int highCost = 16;
     QString storePath;
+    Current current;
     QTimer storeTimer;
 };

@@ -30,8 +30,7 @@ bool Server::hardwareOk() const
 QJsonValue Server::toJson() const
 {
     return QJsonObject{
-        {QStringLiteral("name"), name},         {QStringLiteral("host"), host},
-        {QStringLiteral("port"), port},         {QStringLiteral("login"), login},
-        {QStringLiteral("password"), password},
+        {QStringLiteral("name"), name},   {QStringLiteral("host"), host},         {QStringLiteral("port"), port},
+        {QStringLiteral("login"), login}, {QStringLiteral("password"), password},
     };
 }

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-
 #include <memory>
 
 // The in-memory record of one monitored recording server. Always held by

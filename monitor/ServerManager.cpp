@@ -119,6 +119,7 @@ void ServerManager::removeServer(std::shared_ptr<Server> server)
     server->initTimer.stop();
     servers.removeOne(server);
     hashes.release(server.get());
+    hashes.storeSoon();
     if (saveHandler)
         saveHandler();
     emit serverRemoved(server);
@@ -371,6 +372,7 @@ void ServerManager::_send(const std::shared_ptr<Server>& server, const QString& 
     // The round and the list are checked when the reply finishes: a removed or re-authenticated
     // server must not be touched by what its old requests bring back.
     const quint64 round = server->authRound;
+    const bool signedRequest = hash != nullptr;
     connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply] {
         bool ok = false;
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
@@ -378,11 +380,14 @@ void ServerManager::_send(const std::shared_ptr<Server>& server, const QString& 
             _refuseIfTooLarge(reply, length);
     });
     connect(reply, &QIODevice::readyRead, reply, [this, reply] { _readBody(reply); });
-    connect(reply, &QNetworkReply::finished, reply, [this, reply, server, round, callback] {
+    connect(reply, &QNetworkReply::finished, reply, [this, reply, server, round, callback, signedRequest] {
         // A reply is routed once, whatever Qt does on an abort.
         if (!transfers.contains(reply))
             return;
         _readBody(reply);
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (signedRequest && (status == 401 || status == 403))
+            hashes.refused(server->password.toUtf8(), server->salt.toUtf8());
         if (_isCurrent(server, round))
             callback(reply);
         const auto done = transfers.find(reply);
@@ -599,7 +604,12 @@ void ServerManager::setSettings(const MonitorSettings& settings)
 
 void ServerManager::setHashStore(const QString& path)
 {
-    hashes.setStore(path);
+    hashes.setStore(path, [this] {
+        QList<QPair<QByteArray, QByteArray>> current;
+        for (const auto& server : servers)
+            current.append({server->password.toUtf8(), server->salt.toUtf8()});
+        return current;
+    });
 }
 
 const MonitorSettings& ServerManager::settings() const

@@ -4,8 +4,11 @@
 
 #ifdef QUELVANE_DESKTOP_NOTIFICATIONS
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #endif
 
 namespace {
@@ -14,16 +17,6 @@ namespace {
 const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString path = QStringLiteral("/StatusNotifierWatcher");
 #endif
-
-bool isHostRegistered()
-{
-#ifdef QUELVANE_DESKTOP_NOTIFICATIONS
-    QDBusInterface watcher(service, path, service);
-    return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
-#else
-    return false;
-#endif
-}
 
 } // namespace
 
@@ -38,13 +31,14 @@ TrayHostWatcher::TrayHostWatcher(QObject* parent, int maxWait) : QObject(parent)
     auto* services = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForRegistration, this);
     connect(services, &QDBusServiceWatcher::serviceRegistered, this, &TrayHostWatcher::check);
     bus.connect(service, path, service, QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(check()));
+    check();
 #endif
 }
 
-bool TrayHostWatcher::mustWait()
+bool TrayHostWatcher::mayWait()
 {
 #ifdef QUELVANE_DESKTOP_NOTIFICATIONS
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && !isHostRegistered();
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 #else
     return false;
 #endif
@@ -52,8 +46,18 @@ bool TrayHostWatcher::mustWait()
 
 void TrayHostWatcher::check()
 {
-    if (timer.isActive() && isHostRegistered()) {
-        timer.stop();
-        emit waitOver();
-    }
+#ifdef QUELVANE_DESKTOP_NOTIFICATIONS
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("Get"));
+    call << service << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* reply) {
+        reply->deleteLater();
+        const QDBusPendingReply<QDBusVariant> registered = *reply;
+        if (timer.isActive() && !registered.isError() && registered.value().variant().toBool()) {
+            timer.stop();
+            emit waitOver();
+        }
+    });
+#endif
 }

@@ -7,7 +7,8 @@
 // or the tray is first asked about. Wayland has only the first, so an icon made before the desktop's
 // tray host is on the session bus never shows. There the icon waits a while for the host: a panel
 // started with the session comes within it, and a desktop with no tray at all only delays the icon's
-// other duties (the desktop's notifications) by that much.
+// other duties (the desktop's notifications) by that much. The watcher is asked without waiting for
+// it: one that holds its name but does not answer must not freeze the start.
 class TrayHostWatcher : public QObject
 {
     Q_OBJECT
@@ -15,8 +16,8 @@ class TrayHostWatcher : public QObject
 public:
     TrayHostWatcher(QObject* parent, int maxWait);
 
-    // Whether the tray icon must wait: a platform with no XEmbed tray, and no host yet.
-    static bool mustWait();
+    // Whether the tray icon may have to wait: a platform with no XEmbed tray.
+    static bool mayWait();
 
 signals:
     // The host is there, or the wait is over: time to make the icon. Emitted once.

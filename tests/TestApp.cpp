@@ -21,13 +21,6 @@ using namespace TestSupport;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
-}
-
 QStringList rowTexts(const QAbstractItemModel* model, const QModelIndex& parent = {})
 {
     QStringList texts;
@@ -97,15 +90,14 @@ class TestApp : public QObject
                                        {"port", sim.port()},
                                        {"login", login},
                                        {"password", "secret"}});
-        writeFile(configFile(), QJsonDocument(QJsonObject{{"servers", servers}, {"extActions", scripts}}).toJson());
+        QVERIFY(writeFile(configFile(),
+                          QJsonDocument(QJsonObject{{"servers", servers}, {"extActions", scripts}}).toJson()));
     }
     // In a folder with a blank in its name; each start appends the alarm it got to "<script>.log".
     QString writeScript(const QString& name) const
     {
         const QString path = tmp->filePath(QStringLiteral("with blank/") + name);
-        writeFile(path, "#!/bin/sh\necho \"$QUELVANE_ALARM\" >> \"$0.log\"\n");
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
-        return path;
+        return writeFile(path, "#!/bin/sh\necho \"$QUELVANE_ALARM\" >> \"$0.log\"\n") ? path : QString();
     }
 
 private slots:
@@ -155,7 +147,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(tmp->filePath("xdg config")));
         const QString path = tmp->filePath("xdg config/autostart/quelvane-monitor.desktop");
         if (!entry.isNull() || !writable)
-            writeFile(writable ? path : QFileInfo(path).path(), entry);
+            QVERIFY(writeFile(writable ? path : QFileInfo(path).path(), entry));
         auto window = std::make_unique<MainWindow>();
         auto* action = window->findChild<QAction*>("startAtLogin");
         QCOMPARE(action->isChecked(), enabled);

@@ -38,7 +38,8 @@ int runChild(const QString& mode)
     // Root would pass the folder's mode; "nobody" does not.
     if (mode.startsWith(QLatin1String("inplace")) && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         return 3;
-    return ConfigManager::instance()->writeConfigFile(version("newer", 1)) ? 0 : 1;
+    const QByteArray document = mode.endsWith(QLatin1String("short")) ? QByteArray("short\n") : version("newer", 1);
+    return ConfigManager::instance()->writeConfigFile(document) ? 0 : 1;
 }
 
 #endif
@@ -140,12 +141,15 @@ private slots:
         } else {
             QVERIFY(QFile::setPermissions(dir, open));
         }
-        // Written in place, the one way left: a disk that fills up midway leaves the old file whole.
-        for (const QString mode : {"inplace-full", "inplace"}) {
-            auto child = startChild(mode);
+        // Written in place, the one way left: a disk that fills up midway leaves the old file whole, and a
+        // shorter document leaves nothing of the longer one behind it.
+        const QList<QPair<QString, QByteArray>> writes{
+            {"inplace-full", version("old", 1)}, {"inplace", version("newer", 1)}, {"inplace-short", "short\n"}};
+        for (const auto& write : writes) {
+            auto child = startChild(write.first);
             QVERIFY(child->waitForFinished(60000));
-            QCOMPARE(child->exitCode(), mode == "inplace" ? 0 : 1);
-            QCOMPARE(readFile(configFile()), mode == "inplace" ? version("newer", 1) : version("old", 1));
+            QCOMPARE(child->exitCode(), write.first == "inplace-full" ? 1 : 0);
+            QCOMPARE(readFile(configFile()), write.second);
         }
         QFile::setPermissions(dir, open | QFileDevice::WriteOwner);
         QCOMPARE(QFile::permissions(configFile()) & 0x0077, QFileDevice::Permissions());

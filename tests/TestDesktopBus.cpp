@@ -180,6 +180,17 @@ private slots:
         window.reset();
         QTRY_COMPARE(calls("CloseNotification").size(), x11 ? 2 : 0);
     }
+
+    // With the tray host there already, the icon is made at once, not after the wait for a late one.
+    void hostAlreadyThere()
+    {
+        const int registered = calls("RegisterStatusNotifierItem").size();
+        QElapsedTimer clock;
+        clock.start();
+        MainWindow window;
+        QTRY_VERIFY_WITH_TIMEOUT(calls("RegisterStatusNotifierItem").size() > registered, 20000);
+        QVERIFY(clock.elapsed() < 5000);
+    }
 };
 
 QTEST_MAIN(TestDesktopBus)

@@ -34,6 +34,14 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The file with its folders; executable, so that it may be a script.
+inline bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(data) == data.size() && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
 // One data row per case file of a folder under tests/data, named after the file, in the column "file".
 inline void caseFiles(const QString& folder, const QString& filter = QStringLiteral("*"))
 {

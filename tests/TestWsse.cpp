@@ -88,8 +88,6 @@ private slots:
 
     void nonces()
     {
-        QVERIFY(generateNonce(0).isEmpty() && generateNonce(-1).isEmpty());
-        QVERIFY(generateNonce(Wsse::nonceLength) != generateNonce(Wsse::nonceLength));
         // Every character of the alphabet and nothing else turns up in a long run.
         const QString text = generateNonce(5000);
         QCOMPARE(text.size(), 5000);

@@ -306,7 +306,7 @@ private slots:
         gate->release(2);
         for (int i = 0; i < 12; ++i)
             QVERIFY(waitForRequests(sim, QString("burst%1").arg(i), "health", 1));
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
         QCoreApplication::exec();
         QCOMPARE(storedHashes(path).size(), 12);
     }

@@ -2,6 +2,7 @@
 
 #include "app/AutostartEntry.h"
 #include "app/config/ConfigManager.h"
+#include "app/config/Keyring.h"
 #include "dialogs/EditserverDialog.h"
 #include "dialogs/ExtActionsDialog.h"
 #include "monitor/ServerManager.h"
@@ -84,6 +85,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     // The entry is the user's as much as ours: what it says when a menu opens is what the menu shows.
     connect(serversMenu, &QMenu::aboutToShow, this, &MainWindow::readStartAtLogin);
 
+    keyringAction = new QAction(tr("Keep passwords in the desktop keyring"), this);
+    keyringAction->setObjectName(QStringLiteral("passwordsInKeyring"));
+    keyringAction->setCheckable(true);
+    connect(keyringAction, &QAction::triggered, this, [this](bool inKeyring) {
+        config->setPasswordsInKeyring(inKeyring);
+        keyringAction->setChecked(config->passwordsInKeyring());
+    });
+    serversMenu->addAction(keyringAction);
+    serversMenu->setToolTipsVisible(true);
+    connect(serversMenu, &QMenu::aboutToShow, this, &MainWindow::askKeyring);
+    config->setKeyringFailedHandler(
+        [window = QPointer<MainWindow>(this)](const QString& server, const QString& reason) {
+            if (window)
+                window->showKeyringFailure(server, reason);
+        });
+
     extActionsDialog = new ExtActionsDialog(this);
 
     if (TrayHostWatcher::mayWait()) {
@@ -100,6 +117,34 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     // Last, so the dialog and the tray are already connected and see every stored script and server.
     config->load();
+    keyringAction->setChecked(config->passwordsInKeyring());
+    askKeyring();
+}
+
+void MainWindow::askKeyring()
+{
+    Keyring::instance()->probe([action = QPointer<QAction>(keyringAction)](const QString& error) {
+        if (!action)
+            return;
+        // Passwords kept there can always be brought back.
+        action->setEnabled(error.isEmpty() || action->isChecked());
+        action->setToolTip(error.isEmpty() ? QString() : tr("No desktop keyring answers: %1").arg(error));
+    });
+}
+
+void MainWindow::showKeyringFailure(const QString& server, const QString& reason)
+{
+    if (!keyringWarning) {
+        keyringWarning =
+            new QMessageBox(QMessageBox::Warning, tr("Quelvane Monitor"), QString(), QMessageBox::Close, this);
+        keyringWarning->setWindowModality(Qt::NonModal);
+        keyringWarning->setObjectName(QStringLiteral("keyringWarning"));
+    }
+    keyringWarning->setText(
+        tr("The password of \"%1\" could not be stored in the desktop keyring: %2").arg(server, reason));
+    keyringWarning->setInformativeText(tr("It stays in the configuration file."));
+    keyringWarning->show();
+    keyringWarning->raise();
 }
 
 void MainWindow::setUpTray()
@@ -114,6 +159,9 @@ void MainWindow::setUpTray()
     QMenu* trayMenu = sysTray->contextMenu();
     QAction* quit = trayMenu->actions().value(0);
     trayMenu->insertAction(quit, startAtLoginAction);
+    trayMenu->insertAction(quit, keyringAction);
+    trayMenu->setToolTipsVisible(true);
+    connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::askKeyring);
     trayMenu->insertSeparator(quit);
     connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::readStartAtLogin);
 }

@@ -38,6 +38,9 @@ private:
     void setStartAtLogin(bool enabled);
     // One warning however many saves fail before the user answers it; "Retry" saves again.
     void showSaveFailure(const QString& path, const QString& reason);
+    // Whether a keyring answers, shown on the menus' entry.
+    void askKeyring();
+    void showKeyringFailure(const QString& server, const QString& reason);
 
     ConfigManager* config = nullptr;
     SysTray* sysTray = nullptr;
@@ -49,5 +52,7 @@ private:
     QAction* addServerAction;
     QAction* extActionsAction;
     QAction* startAtLoginAction;
+    QAction* keyringAction;
     QMessageBox* saveWarning = nullptr;
+    QMessageBox* keyringWarning = nullptr;
 };

@@ -140,6 +140,12 @@ void BcryptCache::loadStore(const QByteArray& document)
     }
 }
 
+void BcryptCache::addStored(const QByteArray& password, const QByteArray& hash)
+{
+    if (isBcrypt(hash.constData()) && costOf(hash) > 0)
+        stored.insert(storeKey(password, settingOf(hash)), hash);
+}
+
 QByteArray BcryptCache::storeDocument(const Keep& keep) const
 {
     const auto entry = [](const QByteArray& key, const QByteArray& hash) {

@@ -36,6 +36,8 @@ public:
     static QByteArray storeKey(const QByteArray& password, const QByteArray& setting);
     // Forgets every entry and takes those of a stored document; anything unusable in it is left out.
     void loadStore(const QByteArray& document);
+    // One stored hash of the password, kept elsewhere; an unusable one is left out.
+    void addStored(const QByteArray& password, const QByteArray& hash);
     // Whether the document keeps an entry, by its store key and its hash.
     using Keep = std::function<bool(const QByteArray& key, const QByteArray& hash)>;
     // The bcrypt entries that keep() accepts.

@@ -107,8 +107,17 @@ void BcryptQueue::writeStore()
 
 void BcryptQueue::storeSoon()
 {
-    if (!storePath.isEmpty() && !storeTimer.isActive())
+    if (storeKept && !storePath.isEmpty() && !storeTimer.isActive())
         storeTimer.start();
+}
+
+void BcryptQueue::keepStore(bool kept)
+{
+    storeKept = kept;
+    if (kept)
+        storeSoon();
+    else
+        storeTimer.stop();
 }
 
 void BcryptQueue::refused(const QByteArray& password, const QByteArray& setting)

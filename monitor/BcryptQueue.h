@@ -46,6 +46,8 @@ public:
     void setStoreDelay(int delay);
     // The servers changed: the file follows soon.
     void storeSoon();
+    // Whether the file is written at all; the hashes in memory stay either way.
+    void keepStore(bool kept);
     // The server refused what a hash from the file signed: it is hashed again.
     void refused(const QByteArray& password, const QByteArray& setting);
 
@@ -91,5 +93,6 @@ private:
     int highCost = 16;
     QString storePath;
     Current current;
+    bool storeKept = true;
     QTimer storeTimer;
 };

@@ -43,6 +43,9 @@ public:
     QDateTime camerasIgnoreUntil;
     QDateTime hardwareIgnoreUntil;
 
+    // The password is kept elsewhere (the desktop's keyring) and fetched before the server authenticates.
+    bool passwordElsewhere = false;
+
     // Until when the user silences the whole server: its unreachability and every category.
     QDateTime ignoreUntil;
 

@@ -135,10 +135,6 @@ QJsonValue ServerManager::toJson() const
 
 void ServerManager::initServer(std::shared_ptr<Server> server)
 {
-    // The login is one path segment whatever it holds: "/", "?", "#" or "%" must not end it. The
-    // characters a segment may hold as they are stay readable.
-    const QByteArray segment = QUrl::toPercentEncoding(server->login, QByteArrayLiteral("!$&'()*+,;=:@"));
-    const QString path = apiPrefix + QStringLiteral("/users/") + QString::fromLatin1(segment) + QStringLiteral("/auth");
     server->alarmsTimer.disconnect();
     // An edit after a failed authentication authenticates now; the pending retry would only start another round.
     server->initTimer.stop();
@@ -151,6 +147,28 @@ void ServerManager::initServer(std::shared_ptr<Server> server)
     emit server->infoUpdated();
     emit server->alarmsUpdated();
 
+    if (server->passwordElsewhere && server->password.isEmpty() && passwordSource) {
+        const quint64 round = server->authRound;
+        passwordSource(server, [this, server, round](const QString& error) {
+            if (!_isCurrent(server, round))
+                return;
+            // Nothing can be asked of the server without it: it cannot be watched.
+            if (!error.isEmpty())
+                _authFailed(server, error, Server::Outage::Failing, 1);
+            else
+                _authenticate(server);
+        });
+        return;
+    }
+    _authenticate(server);
+}
+
+void ServerManager::_authenticate(const std::shared_ptr<Server>& server)
+{
+    // The login is one path segment whatever it holds: "/", "?", "#" or "%" must not end it. The
+    // characters a segment may hold as they are stay readable.
+    const QByteArray segment = QUrl::toPercentEncoding(server->login, QByteArrayLiteral("!$&'()*+,;=:@"));
+    const QString path = apiPrefix + QStringLiteral("/users/") + QString::fromLatin1(segment) + QStringLiteral("/auth");
     _request(
         server, path,
         [this, server](QNetworkReply* reply) {
@@ -246,6 +264,7 @@ void ServerManager::_startPolling(const std::shared_ptr<Server>& server)
     refreshAlarms(server);
     fetchInfo(server);
     server->initialized = true;
+    emit serverAuthenticated(server);
 }
 
 void ServerManager::fetchAlarms(std::shared_ptr<Server> server)
@@ -610,6 +629,27 @@ void ServerManager::setHashStore(const QString& path)
             current.append({server->password.toUtf8(), server->salt.toUtf8()});
         return current;
     });
+}
+
+void ServerManager::keepHashStore(bool kept)
+{
+    hashes.keepStore(kept);
+}
+
+void ServerManager::rememberHash(const QByteArray& password, const QByteArray& hash)
+{
+    hashes.cache.addStored(password, hash);
+}
+
+QByteArray ServerManager::knownHash(const Server& server)
+{
+    QByteArray hash;
+    return hashes.cache.find(server.password.toUtf8(), server.salt.toUtf8(), &hash) ? hash : QByteArray();
+}
+
+void ServerManager::setPasswordSource(PasswordSource source)
+{
+    passwordSource = std::move(source);
 }
 
 const MonitorSettings& ServerManager::settings() const

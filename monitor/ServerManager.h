@@ -83,10 +83,23 @@ public:
     // The file beside the configuration that keeps the bcrypt hashes across runs; read at once, so the
     // servers added next authenticate without hashing when their password and setting are in it.
     void setHashStore(const QString& path);
+    // Whether that file is written: not while the hashes are kept with the passwords elsewhere.
+    void keepHashStore(bool kept);
+    // A hash kept elsewhere (with the password in the keyring), used like one read from the file.
+    void rememberHash(const QByteArray& password, const QByteArray& hash);
+    // The hash known for the server's password and setting, empty when none is.
+    QByteArray knownHash(const Server& server);
+    // Where a server whose password is kept elsewhere gets it: fills in the password and calls done with
+    // an empty error, or with the reason it could not.
+    using PasswordSource =
+        std::function<void(const std::shared_ptr<Server>& server, std::function<void(const QString& error)> done)>;
+    void setPasswordSource(PasswordSource source);
 
 signals:
     void serverAdded(std::shared_ptr<Server> newServer);
     void serverRemoved(std::shared_ptr<Server> server);
+    // Its authentication succeeded and its hash is known: polling starts.
+    void serverAuthenticated(std::shared_ptr<Server> server);
 
 private:
     // What the reply handlers need to know about one finished reply.
@@ -122,6 +135,7 @@ private:
     void _healthFailed(const std::shared_ptr<Server>& server, const ReplyOutcome& outcome);
     // Once unreachable, each later failure gives the error the user reads.
     static void _countFailure(Server& server, int run, int limit, const QString& error, Server::Outage outage);
+    void _authenticate(const std::shared_ptr<Server>& server);
     void _startPolling(const std::shared_ptr<Server>& server);
     void _startPollingWithinPass(const std::shared_ptr<Server>& server, quint64 round);
     // Hundreds of servers come due together: a whole configuration at start-up, and then their polls,
@@ -138,6 +152,7 @@ private:
     QList<std::shared_ptr<Server>> servers;
     MonitorSettings currentSettings;
     std::function<void()> saveHandler;
+    PasswordSource passwordSource;
     BcryptQueue hashes;
     QHash<QNetworkReply*, Transfer> transfers;
     // One timer for every reply in flight rather than one each: hundreds of requests a round made

@@ -1,5 +1,6 @@
 #include "app/config/ConfigManager.h"
 
+#include "app/config/Keyring.h"
 #include "monitor/ServerManager.h"
 #include "notify/ExtActionManager.h"
 
@@ -13,10 +14,150 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+namespace {
+
+const QString hashesFile = QStringLiteral("hashes.json");
+
+} // namespace
+
 ConfigManager* ConfigManager::instance()
 {
     static ConfigManager* config = new ConfigManager;
     return config;
+}
+
+ConfigManager::ConfigManager()
+{
+    ServerManager* servers = ServerManager::instance();
+    servers->setPasswordSource([this](const std::shared_ptr<Server>& server, std::function<void(const QString&)> done) {
+        fetchPassword(server, std::move(done));
+    });
+    Keyring* keyring = Keyring::instance();
+    // A removed server takes its secret with it, once the file is saved without it.
+    QObject::connect(servers, &ServerManager::serverRemoved, keyring, [this, keyring](std::shared_ptr<Server> server) {
+        const Kept entry = kept.take(server.get());
+        if (!entry.key.isEmpty() || server->passwordElsewhere)
+            keyring->remove(entry.key.isEmpty() ? keyringKey(*server) : entry.key, {});
+    });
+    // A hash made this run goes to the keyring with its password: the next start pays none.
+    QObject::connect(servers, &ServerManager::serverAuthenticated, keyring, [this](std::shared_ptr<Server> server) {
+        if (keyringMode)
+            storeInKeyring({server});
+    });
+}
+
+QString ConfigManager::keyringKey(const Server& server)
+{
+    return QStringLiteral("%1@%2:%3").arg(server.login, server.host).arg(server.port);
+}
+
+bool ConfigManager::keyringHolds(const Server& server) const
+{
+    if (server.passwordElsewhere && server.password.isEmpty())
+        return true;
+    const auto it = kept.find(&server);
+    return it != kept.end() && it->key == keyringKey(server) && it->password == server.password;
+}
+
+void ConfigManager::setKeyringFailedHandler(std::function<void(const QString& server, const QString& reason)> handler)
+{
+    keyringFailedHandler = std::move(handler);
+}
+
+void ConfigManager::setPasswordsInKeyring(bool inKeyring)
+{
+    if (inKeyring == keyringMode)
+        return;
+    keyringMode = inKeyring;
+    ServerManager::instance()->keepHashStore(!inKeyring);
+    if (inKeyring) {
+        // A hash signs requests as the password does: none is left in a file.
+        QFile::remove(configDir().absoluteFilePath(hashesFile));
+        // The file first says where the passwords go, still holding them; then the keyring takes them.
+        save();
+        return;
+    }
+    // Back into the file first: only a file that holds them lets the keyring forget them.
+    if (!write()) {
+        keyringMode = true;
+        ServerManager::instance()->keepHashStore(false);
+        return;
+    }
+    for (const auto& server : ServerManager::instance()->serverList()) {
+        if (server->password.isEmpty())
+            continue; // never read from the keyring this run: it stays there
+        const Kept entry = kept.take(server.get());
+        if (!entry.key.isEmpty())
+            Keyring::instance()->remove(entry.key, {});
+    }
+}
+
+void ConfigManager::storeInKeyring(const QList<std::shared_ptr<Server>>& servers)
+{
+    for (const auto& server : servers) {
+        if (server->password.isEmpty() || writing.contains(server.get()))
+            continue;
+        const QString key = keyringKey(*server);
+        const QByteArray hash = ServerManager::instance()->knownHash(*server);
+        const auto it = kept.find(server.get());
+        if (it != kept.end() && it->key == key && it->password == server->password &&
+            (hash.isEmpty() || hash == it->hash))
+            continue;
+        const Kept entry{key, server->password, hash};
+        const QJsonObject secret{{QStringLiteral("password"), entry.password},
+                                 {QStringLiteral("hash"), QString::fromLatin1(hash)}};
+        writing.insert(server.get());
+        Keyring::instance()->write(key, QString::fromUtf8(QJsonDocument(secret).toJson(QJsonDocument::Compact)),
+                                   [this, server, entry](const QString& error) {
+                                       writing.remove(server.get());
+                                       ServerManager* manager = ServerManager::instance();
+                                       if (!manager->serverList().contains(server)) {
+                                           Keyring::instance()->remove(entry.key, {});
+                                           return;
+                                       }
+                                       if (!error.isEmpty()) {
+                                           if (keyringFailedHandler)
+                                               keyringFailedHandler(server->name, error);
+                                           return;
+                                       }
+                                       const bool fileHadIt = !keyringHolds(*server);
+                                       const QString previous = kept.value(server.get()).key;
+                                       kept.insert(server.get(), entry);
+                                       if (!previous.isEmpty() && previous != entry.key)
+                                           Keyring::instance()->remove(previous, {});
+                                       // The file leaves the password out once the keyring holds it, with the last of a
+                                       // batch.
+                                       if (fileHadIt && keyringHolds(*server))
+                                           fileBehind = true;
+                                       if (fileBehind && writing.isEmpty() && keyringMode) {
+                                           fileBehind = false;
+                                           save();
+                                       }
+                                   });
+    }
+}
+
+void ConfigManager::fetchPassword(const std::shared_ptr<Server>& server, std::function<void(const QString& error)> done)
+{
+    const QString key = keyringKey(*server);
+    Keyring::instance()->read(key, [this, server, key, done](const QString& secret, const QString& error, bool) {
+        const QJsonObject stored = QJsonDocument::fromJson(secret.toUtf8()).object();
+        const QString password = stored.value(QStringLiteral("password")).toString();
+        if (!error.isEmpty() || password.isEmpty()) {
+            const QString reason =
+                error.isEmpty() ? QCoreApplication::translate("ConfigManager", "it holds no password for it") : error;
+            done(QCoreApplication::translate(
+                     "ConfigManager",
+                     "The password of this server is in the desktop keyring, which could not be read: %1")
+                     .arg(reason));
+            return;
+        }
+        const QByteArray hash = stored.value(QStringLiteral("hash")).toString().toLatin1();
+        server->password = password;
+        ServerManager::instance()->rememberHash(password.toUtf8(), hash);
+        kept.insert(server.get(), Kept{key, password, hash});
+        done(QString());
+    });
 }
 
 QDir ConfigManager::configDir() const
@@ -117,8 +258,13 @@ void ConfigManager::load()
     ExtActionManager* extActionManager = ExtActionManager::instance();
 
     const QJsonObject root = QJsonDocument::fromJson(readConfigFile()).object();
-    // Derived from the servers' passwords and settings, so kept with them.
-    serverManager->setHashStore(configDir().absoluteFilePath(QStringLiteral("hashes.json")));
+    keyringMode = root.value(QStringLiteral("passwordsInKeyring")).toBool();
+    // Derived from the servers' passwords and settings, so kept with them; in the keyring, with them too.
+    const QString hashes = configDir().absoluteFilePath(hashesFile);
+    serverManager->setHashStore(hashes);
+    serverManager->keepHashStore(!keyringMode);
+    if (keyringMode)
+        QFile::remove(hashes);
 
     if (root.contains(QStringLiteral("servers"))) {
         const QJsonArray servers = root.value(QStringLiteral("servers")).toArray();
@@ -129,10 +275,12 @@ void ConfigManager::load()
                 !entry.contains(QStringLiteral("password"))) {
                 continue;
             }
-            serverManager->addServer(
+            const auto server = serverManager->addServer(
                 entry.value(QStringLiteral("name")).toString(), entry.value(QStringLiteral("host")).toString(),
                 entry.value(QStringLiteral("port")).toInt(0), entry.value(QStringLiteral("login")).toString(),
                 entry.value(QStringLiteral("password")).toString());
+            // Fetched before its first authentication, a pass from now.
+            server->passwordElsewhere = entry.value(QStringLiteral("passwordInKeyring")).toBool();
         }
     }
 
@@ -149,13 +297,34 @@ void ConfigManager::load()
 
 void ConfigManager::save()
 {
+    // New and edited servers follow the choice: in the file until the keyring has confirmed them.
+    if (write() && keyringMode)
+        storeInKeyring(ServerManager::instance()->serverList());
+}
+
+bool ConfigManager::write()
+{
+    QJsonArray servers;
+    for (const auto& server : ServerManager::instance()->serverList()) {
+        QJsonObject entry = server->toJson().toObject();
+        // An empty password an older version still loads; the mark says where the real one is.
+        if (keyringHolds(*server) && (keyringMode || server->password.isEmpty())) {
+            entry.insert(QStringLiteral("password"), QString());
+            entry.insert(QStringLiteral("passwordInKeyring"), true);
+        }
+        servers.append(entry);
+    }
     QJsonObject root;
     root.insert(QStringLiteral("version"), QStringLiteral("1.0.0"));
-    root.insert(QStringLiteral("servers"), ServerManager::instance()->toJson());
+    root.insert(QStringLiteral("servers"), servers);
     root.insert(QStringLiteral("extActions"), ExtActionManager::instance()->toJson());
+    if (keyringMode)
+        root.insert(QStringLiteral("passwordsInKeyring"), true);
     QString reason;
     // The lists stay in memory as they are: the next save that succeeds writes this change too.
-    if (!writeConfigFile(QJsonDocument(root).toJson(), &reason) && saveFailedHandler) {
+    if (writeConfigFile(QJsonDocument(root).toJson(), &reason))
+        return true;
+    if (saveFailedHandler)
         saveFailedHandler(QDir::toNativeSeparators(configFilePath()), reason);
-    }
+    return false;
 }

@@ -2,8 +2,13 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
+#include <memory>
+
+class Server;
 
 // Keeps the servers and scripts in config.json. Holds nothing itself: every save is built from the
 // current lists of the server manager and the external action manager.
@@ -27,10 +32,40 @@ public:
     // The user must hear of a save that failed, or the change ends with the program; the window shows it.
     void setSaveFailedHandler(std::function<void(const QString& path, const QString& reason)> handler);
 
+    // Whether the passwords live in the desktop's keyring rather than in the file. Ticked, every password
+    // goes to the keyring, and the file loses it only once the keyring has confirmed it; unticked, every
+    // password comes back into the file first, and only then leaves the keyring. At no step is a
+    // password in neither.
+    bool passwordsInKeyring() const { return keyringMode; }
+    void setPasswordsInKeyring(bool inKeyring);
+    // A password the keyring would not take stays in the file; the user is told which and why.
+    void setKeyringFailedHandler(std::function<void(const QString& server, const QString& reason)> handler);
+    // The server's secret in the keyring: by its account, so that renaming or moving it keeps it.
+    static QString keyringKey(const Server& server);
+
 private:
-    ConfigManager() = default;
+    ConfigManager();
 
     QString configFilePath() const;
+    bool write();
+    // Whether the file may leave the server's password out: the keyring holds it, or it was never read
+    // from there this run.
+    bool keyringHolds(const Server& server) const;
+    void storeInKeyring(const QList<std::shared_ptr<Server>>& servers);
+    void fetchPassword(const std::shared_ptr<Server>& server, std::function<void(const QString& error)> done);
 
     std::function<void(const QString& path, const QString& reason)> saveFailedHandler;
+    std::function<void(const QString& server, const QString& reason)> keyringFailedHandler;
+    bool keyringMode = false;
+    // What the keyring is known to hold for each server: the key, the password and the hash.
+    struct Kept
+    {
+        QString key;
+        QString password;
+        QByteArray hash;
+    };
+    QHash<const Server*, Kept> kept;
+    QSet<const Server*> writing;
+    // Some password the keyring now holds is still in the file.
+    bool fileBehind = false;
 };

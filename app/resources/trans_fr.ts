@@ -78,7 +78,34 @@
     </message>
 </context>
 <context>
+    <name>ConfigManager</name>
+    <message>
+        <source>The password of this server is in the desktop keyring, which could not be read: %1</source>
+        <translation>Le mot de passe de ce serveur est dans le trousseau du bureau, qui n&apos;a pas pu être lu : %1</translation>
+    </message>
+    <message>
+        <source>it holds no password for it</source>
+        <translation>il n&apos;en contient aucun pour lui</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
+    <message>
+        <source>Keep passwords in the desktop keyring</source>
+        <translation>Garder les mots de passe dans le trousseau du bureau</translation>
+    </message>
+    <message>
+        <source>No desktop keyring answers: %1</source>
+        <translation>Aucun trousseau du bureau ne répond : %1</translation>
+    </message>
+    <message>
+        <source>The password of &quot;%1&quot; could not be stored in the desktop keyring: %2</source>
+        <translation>Le mot de passe de &quot;%1&quot; n&apos;a pas pu être enregistré dans le trousseau du bureau : %2</translation>
+    </message>
+    <message>
+        <source>It stays in the configuration file.</source>
+        <translation>Il reste dans le fichier de configuration.</translation>
+    </message>
     <message>
         <source>Start at login</source>
         <translation>Démarrer à l&apos;ouverture de session</translation>

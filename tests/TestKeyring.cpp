@@ -1,0 +1,143 @@
+// The passwords in a real desktop keyring: gnome-keyring-daemon's Secret Service on a private session
+// bus, read back with secret-tool; the file read byte by byte; a restart is the real program.
+#include "TestSupport.h"
+#include "app/MainWindow.h"
+#include "app/config/ConfigManager.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+using namespace TestSupport;
+
+namespace {
+
+const QStringList logins{"north", "south", "east"};
+
+QString secretOf(const QString& key)
+{
+    QProcess lookup;
+    lookup.start("secret-tool", {"lookup", "server", "Quelvane Monitor", "user", key});
+    return lookup.waitForFinished(10000) ? QString::fromUtf8(lookup.readAllStandardOutput()) : QString();
+}
+
+} // namespace
+
+class TestKeyring : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    RecorderSim sim;
+    QProcess keyring;
+
+    QString configFile() const { return dir.filePath("appdata/Quelvane SAS/Quelvane Monitor/config.json"); }
+    QString keyOf(const QString& login) const { return QString("%1@127.0.0.1:%2").arg(login).arg(sim.port()); }
+
+    // A keyring unlocked with the test's own password, as a login session unlocks it.
+    void startKeyring()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", dir.path());
+        environment.insert("XDG_DATA_HOME", dir.filePath("data"));
+        keyring.setProcessEnvironment(environment);
+        keyring.start("gnome-keyring-daemon", {"--foreground", "--components=secrets", "--unlock"});
+        QVERIFY2(keyring.waitForStarted(), "gnome-keyring-daemon is needed");
+        keyring.write("test");
+        keyring.closeWriteChannel();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QDBusConnection::sessionBus().interface()->isServiceRegistered("org.freedesktop.secrets"), 20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName("Quelvane SAS");
+        QCoreApplication::setApplicationName("Quelvane Monitor");
+        QJsonArray recorders;
+        for (const QString& login : logins)
+            recorders.append(recorder(login, {}, "pw-" + login));
+        QVERIFY(sim.start() && load(sim, recorders));
+        ServerManager::instance()->setSettings(shortSettings());
+        qputenv("APPDATA", QFile::encodeName(dir.filePath("appdata")));
+        startKeyring();
+    }
+
+    void passwordsInTheKeyring()
+    {
+        QJsonArray servers;
+        for (const QString& login : logins)
+            servers.append(QJsonObject{{"name", login},
+                                       {"host", "127.0.0.1"},
+                                       {"port", sim.port()},
+                                       {"login", login},
+                                       {"password", "pw-" + login}});
+        QVERIFY(writeFile(configFile(), QJsonDocument(QJsonObject{{"servers", servers}}).toJson()));
+        MainWindow window;
+        auto* action = window.findChild<QAction*>("passwordsInKeyring");
+        QTRY_VERIFY(action->isEnabled());
+        for (const QString& login : logins)
+            QVERIFY(waitForRequests(sim, login, "health", 1));
+        const QString hashes = QFileInfo(configFile()).dir().filePath("hashes.json");
+        QTRY_VERIFY(QFile::exists(hashes));
+
+        // Ticked: every password goes to the keyring with its hash, and out of the file.
+        action->trigger();
+        const auto inFile = [&] {
+            QStringList found;
+            for (const QString& login : logins)
+                if (readFile(configFile()).contains("pw-" + login.toUtf8()))
+                    found << login;
+            return found;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(inFile(), QStringList(), 20000);
+        QVERIFY(action->isChecked() && !QFile::exists(hashes));
+        for (const QString& login : logins) {
+            const QJsonObject secret = QJsonDocument::fromJson(secretOf(keyOf(login)).toUtf8()).object();
+            QCOMPARE(secret["password"].toString(), "pw-" + login);
+            QVERIFY(secret["hash"].toString().startsWith("$2b$04$"));
+        }
+
+        // A restart authenticates every server from the keyring, and keeps no file of hashes.
+        for (const auto& server : ServerManager::instance()->serverList()) {
+            server->alarmsTimer.disconnect();
+            server->alarmsTimer.stop();
+        }
+        sim.clearRequests();
+        QProcess restart;
+        restart.start(qEnvironmentVariable("QUELVANE_MONITOR"), {"--hidden"});
+        for (const QString& login : logins)
+            QVERIFY(waitForRequests(sim, login, "health", 2, 30000));
+        QVERIFY(sim.requests().last().status == 200 && !QFile::exists(hashes));
+        restart.kill();
+        QVERIFY(restart.waitForFinished());
+
+        // No keyring: the server tells why and recovers by itself once the keyring is back.
+        auto server = ServerManager::instance()->serverList().first();
+        keyring.kill();
+        QVERIFY(keyring.waitForFinished());
+        server->password.clear();
+        server->passwordElsewhere = true;
+        ServerManager::instance()->initServer(server);
+        QTRY_VERIFY_WITH_TIMEOUT(server->alarmsError.startsWith("The password of this server is in the desktop "
+                                                                "keyring, which could not be read: "),
+                                 20000);
+        QVERIFY(!server->unreachable.isEmpty());
+        startKeyring();
+        QTRY_VERIFY2_WITH_TIMEOUT(server->alarmsError.isEmpty() && server->password == "pw-north",
+                                  qPrintable(server->alarmsError), 20000);
+
+        // A server removed leaves no secret behind.
+        ServerManager::instance()->removeServer(ServerManager::instance()->serverList().last());
+        QTRY_COMPARE(secretOf(keyOf("east")), QString());
+
+        // Unticked: every password back in the file, then out of the keyring.
+        action->trigger();
+        QTRY_COMPARE(inFile(), QStringList({"north", "south"}));
+        QTRY_COMPARE(secretOf(keyOf("north")) + secretOf(keyOf("south")), QString());
+        QVERIFY(!action->isChecked());
+    }
+};
+
+QTEST_MAIN(TestKeyring)
+#include "TestKeyring.moc"

@@ -284,6 +284,10 @@ void ConfigManager::load()
         }
     }
 
+    // A move to the keyring that a crash cut short goes on: the file still holds those passwords.
+    if (keyringMode)
+        storeInKeyring(serverManager->serverList());
+
     if (root.contains(QStringLiteral("extActions"))) {
         const QJsonArray actions = root.value(QStringLiteral("extActions")).toArray();
         for (const QJsonValue& value : actions) {

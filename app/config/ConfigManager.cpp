@@ -107,33 +107,35 @@ void ConfigManager::storeInKeyring(const QList<std::shared_ptr<Server>>& servers
         const QJsonObject secret{{QStringLiteral("password"), entry.password},
                                  {QStringLiteral("hash"), QString::fromLatin1(hash)}};
         writing.insert(server.get());
-        Keyring::instance()->write(key, QString::fromUtf8(QJsonDocument(secret).toJson(QJsonDocument::Compact)),
-                                   [this, server, entry](const QString& error) {
-                                       writing.remove(server.get());
-                                       ServerManager* manager = ServerManager::instance();
-                                       if (!manager->serverList().contains(server)) {
-                                           Keyring::instance()->remove(entry.key, {});
-                                           return;
-                                       }
-                                       if (!error.isEmpty()) {
-                                           if (keyringFailedHandler)
-                                               keyringFailedHandler(server->name, error);
-                                           return;
-                                       }
-                                       const bool fileHadIt = !keyringHolds(*server);
-                                       const QString previous = kept.value(server.get()).key;
-                                       kept.insert(server.get(), entry);
-                                       if (!previous.isEmpty() && previous != entry.key)
-                                           Keyring::instance()->remove(previous, {});
-                                       // The file leaves the password out once the keyring holds it, with the last of a
-                                       // batch.
-                                       if (fileHadIt && keyringHolds(*server))
-                                           fileBehind = true;
-                                       if (fileBehind && writing.isEmpty() && keyringMode) {
-                                           fileBehind = false;
-                                           save();
-                                       }
-                                   });
+        Keyring::instance()->write(
+            key, QString::fromUtf8(QJsonDocument(secret).toJson(QJsonDocument::Compact)),
+            [this, server, entry](const QString& error) { storedInKeyring(server, entry, error); });
+    }
+}
+
+void ConfigManager::storedInKeyring(const std::shared_ptr<Server>& server, const Kept& entry, const QString& error)
+{
+    writing.remove(server.get());
+    if (!ServerManager::instance()->serverList().contains(server)) {
+        Keyring::instance()->remove(entry.key, {});
+        return;
+    }
+    if (!error.isEmpty()) {
+        if (keyringFailedHandler)
+            keyringFailedHandler(server->name, error);
+        return;
+    }
+    const bool fileHadIt = !keyringHolds(*server);
+    const QString previous = kept.value(server.get()).key;
+    kept.insert(server.get(), entry);
+    if (!previous.isEmpty() && previous != entry.key)
+        Keyring::instance()->remove(previous, {});
+    // The file leaves the password out once the keyring holds it: one save for a whole batch.
+    if (fileHadIt && keyringHolds(*server))
+        fileBehind = true;
+    if (fileBehind && writing.isEmpty() && keyringMode) {
+        fileBehind = false;
+        save();
     }
 }
 
@@ -152,6 +154,9 @@ void ConfigManager::fetchPassword(const std::shared_ptr<Server>& server, std::fu
                      .arg(reason));
             return;
         }
+        // A server removed meanwhile keeps nothing.
+        if (!ServerManager::instance()->serverList().contains(server))
+            return;
         const QByteArray hash = stored.value(QStringLiteral("hash")).toString().toLatin1();
         server->password = password;
         ServerManager::instance()->rememberHash(password.toUtf8(), hash);

@@ -44,6 +44,14 @@ public:
     static QString keyringKey(const Server& server);
 
 private:
+    // What the keyring is known to hold for a server: the key, the password and the hash.
+    struct Kept
+    {
+        QString key;
+        QString password;
+        QByteArray hash;
+    };
+
     ConfigManager();
 
     QString configFilePath() const;
@@ -52,20 +60,21 @@ private:
     // from there this run.
     bool keyringHolds(const Server& server) const;
     void storeInKeyring(const QList<std::shared_ptr<Server>>& servers);
+    void storedInKeyring(const std::shared_ptr<Server>& server, const Kept& entry, const QString& error);
     void fetchPassword(const std::shared_ptr<Server>& server, std::function<void(const QString& error)> done);
 
     std::function<void(const QString& path, const QString& reason)> saveFailedHandler;
     std::function<void(const QString& server, const QString& reason)> keyringFailedHandler;
     bool keyringMode = false;
-    // What the keyring is known to hold for each server: the key, the password and the hash.
-    struct Kept
-    {
-        QString key;
-        QString password;
-        QByteArray hash;
-    };
     QHash<const Server*, Kept> kept;
     QSet<const Server*> writing;
     // Some password the keyring now holds is still in the file.
     bool fileBehind = false;
 };
+QHash<const Server*, Kept> kept;
+void stored(const std::shared_ptr<Server>& server, const Kept& entry, const QString& error);
+QSet<const Server*> writing;
+// Some password the keyring now holds is still in the file.
+bool fileBehind = false;
+}
+;

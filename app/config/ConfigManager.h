@@ -71,10 +71,3 @@ private:
     // Some password the keyring now holds is still in the file.
     bool fileBehind = false;
 };
-QHash<const Server*, Kept> kept;
-void stored(const std::shared_ptr<Server>& server, const Kept& entry, const QString& error);
-QSet<const Server*> writing;
-// Some password the keyring now holds is still in the file.
-bool fileBehind = false;
-}
-;

@@ -30,8 +30,13 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::claim(bool showWindow)
 {
-    // The user's own folder (XDG_RUNTIME_DIR, mode 0700): nobody else can take the lock or the socket.
+    // The user's own folder (XDG_RUNTIME_DIR, mode 0700; the user's temporary folder on Windows): nobody
+    // else can take the lock or the socket.
+#ifdef Q_OS_WIN
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+#else
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return true;
 #ifdef Q_OS_WIN

@@ -5,6 +5,8 @@
 // case: it starts quelvane-recorder-sim as a separate process, so all CPU time of this process is
 // the monitor's, and prints one RESULT line of JSON.
 
+#include "app/config/ConfigManager.h"
+#include "app/config/Keyring.h"
 #include "monitor/BcryptCache.h"
 #include "monitor/ServerManager.h"
 #include "notify/SysTray.h"
@@ -27,6 +29,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -66,13 +69,17 @@ struct Case
     {
         NoStore,
         ColdStore,
-        WarmStore
+        WarmStore,
+        // Warm again, the passwords and hashes read from the desktop's keyring instead.
+        KeyringStore
     } store = NoStore;
 
     QString mode() const
     {
         if (baseline)
             return QStringLiteral("baseline (no cache)");
+        if (store == KeyringStore)
+            return QStringLiteral("warm start, keyring");
         if (store != NoStore)
             return store == ColdStore ? QStringLiteral("cold start, hashes kept") : QStringLiteral("warm start");
         const QString where = tray ? QStringLiteral("X11 + tray")
@@ -93,7 +100,9 @@ struct Case
             args << QStringLiteral("--tray");
         if (hidden)
             args << QStringLiteral("--hidden");
-        if (store != NoStore)
+        if (store == KeyringStore)
+            args << QStringLiteral("--keyring");
+        else if (store != NoStore)
             args << (store == WarmStore ? QStringLiteral("--warm") : QStringLiteral("--store"));
         return args;
     }
@@ -390,6 +399,37 @@ StackFloor measureScheduleFloor(quint16 port, const QList<Credentials>& credenti
     return floor;
 }
 
+// Writes every server's secret as the configuration does, with the hash the file of a cold case holds.
+bool fillKeyring(const QString& hashStore, const Case& config, quint16 port)
+{
+    QHash<QString, QString> stored;
+    QFile file(hashStore);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    for (const QJsonValue& entry : QJsonDocument::fromJson(file.readAll())[QStringLiteral("entries")].toArray())
+        stored.insert(entry[QStringLiteral("key")].toString(), entry[QStringLiteral("hash")].toString());
+    int pending = config.servers;
+    bool failed = false;
+    QEventLoop loop;
+    for (int i = 0; i < config.servers; ++i) {
+        const QByteArray setting = bcryptSetting(config.cost, quint32(1000 + i)).toUtf8();
+        const QString hash = stored.value(QString::fromLatin1(BcryptCache::storeKey(password(i).toUtf8(), setting)));
+        const Server server(login(i), QStringLiteral("127.0.0.1"), port, login(i), password(i));
+        const QJsonObject secret{{QStringLiteral("password"), password(i)}, {QStringLiteral("hash"), hash}};
+        Keyring::instance()->write(ConfigManager::keyringKey(server),
+                                   QString::fromUtf8(QJsonDocument(secret).toJson(QJsonDocument::Compact)),
+                                   [&](const QString& error) {
+                                       failed = failed || !error.isEmpty() || hash.isEmpty();
+                                       if (--pending == 0)
+                                           loop.quit();
+                                   });
+    }
+    loop.exec();
+    if (failed)
+        std::fprintf(stderr, "quelvane-fleet-bench: the keyring did not take every secret with its hash\n");
+    return !failed;
+}
+
 // One case in this process. Phases: setup (the pages and the servers are created), start-up (until
 // every server row has its category rows), warm-up (one more round), steady (the measured rounds).
 int runCase(const Case& config, const QString& simulatorProgram, const QString& hashCache, const QString& hashStore)
@@ -429,7 +469,14 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         settings.requestTimeout = 0;
     ServerManager* manager = ServerManager::instance();
     manager->setSettings(settings);
-    if (config.store != Case::NoStore) {
+    if (config.store == Case::KeyringStore) {
+        // The keyring as a warm start finds it: each server's password and the hash the cold case made.
+        if (!fillKeyring(hashStore, config, port))
+            return 1;
+        // Its password source is the configuration's.
+        ConfigManager::instance();
+        manager->keepHashStore(false);
+    } else if (config.store != Case::NoStore) {
         if (config.store == Case::ColdStore)
             QFile::remove(hashStore);
         manager->setHashStore(hashStore);
@@ -588,8 +635,10 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
         }
         before = memory();
         for (int i = 0; i < config.servers; ++i) {
+            const bool inKeyring = config.store == Case::KeyringStore;
             const auto server = manager->addServer(QStringLiteral("Site %1").arg(i), QStringLiteral("127.0.0.1"), port,
-                                                   login(i), password(i));
+                                                   login(i), inKeyring ? QString() : password(i));
+            server->passwordElsewhere = inKeyring;
             QObject::connect(server.get(), &Server::alarmsUpdated, &window,
                              [&onAlarmsUpdated, i] { onAlarmsUpdated(i); });
             QObject::connect(server.get(), &Server::infoUpdated, &window, [&, i] {
@@ -784,6 +833,19 @@ QStringList targets(const QList<QJsonObject>& results)
                      "%3 x, %4")
                      .arg(number(value(*warm, "firstMinuteCpuS"), 2), number(value(*cold, "firstMinuteCpuS"), 1),
                           number(cpu, 3), verdict(cpu <= 0.1));
+        // Kept with the passwords in the keyring, the hashes must save the warm start as much as the file.
+        const QJsonObject* keyring = findResult(results, servers, 12, QStringLiteral("warm start, keyring"));
+        if (!keyring)
+            continue;
+        const double keyringFirst = value(*keyring, "firstAlarmsS") / value(*cold, "firstAlarmsS");
+        lines << QStringLiteral("- %1 servers, cost 12, warm start from the keyring: first alarms at most 0.1 x the "
+                                "cold start's: %2 s (the file's: %3 s) against %4 s, %5 x, %6; CPU of the first "
+                                "minute %7 s (the file's: %8 s)")
+                     .arg(servers)
+                     .arg(number(value(*keyring, "firstAlarmsS"), 2), number(value(*warm, "firstAlarmsS"), 2),
+                          number(value(*cold, "firstAlarmsS"), 1), number(keyringFirst, 3),
+                          verdict(keyringFirst <= 0.1), number(value(*keyring, "firstMinuteCpuS"), 2),
+                          number(value(*warm, "firstMinuteCpuS"), 2));
     }
     for (const QJsonObject& r : results) {
         if (r.value(QStringLiteral("servers")).toInt() != 500 || !r.value(QStringLiteral("complete")).toBool() ||
@@ -867,6 +929,10 @@ QList<Case> caseList(bool quick, bool baseline500, bool withX11)
     cases.append(store);
     store.store = Case::WarmStore;
     cases.append(store);
+    if (!QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon")).isEmpty()) {
+        store.store = Case::KeyringStore;
+        cases.append(store);
+    }
     // A large site with a real tray and half its servers in alarm, the window shown and hidden, and the same
     // without the tray to compare with.
     const int trayServers = quick ? 100 : 500;
@@ -918,9 +984,22 @@ int runAll(const QCommandLineParser& parser, const QString& simulatorProgram)
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), c.x11 ? QStringLiteral("xcb") : QStringLiteral("offscreen"));
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    c.arguments() << QStringLiteral("--simulator") << simulatorProgram << QStringLiteral("--hash-cache")
-                                  << hashCache << QStringLiteral("--hash-store") << hashStore);
+        const QStringList arguments = c.arguments() << QStringLiteral("--simulator") << simulatorProgram
+                                                    << QStringLiteral("--hash-cache") << hashCache
+                                                    << QStringLiteral("--hash-store") << hashStore;
+        if (c.store == Case::KeyringStore) {
+            // A session bus of its own with a Secret Service, unlocked as a login unlocks it.
+            env.insert(QStringLiteral("HOME"), hashDir.filePath(QStringLiteral("keyring-home")));
+            child.setProcessEnvironment(env);
+            const QString script = QStringLiteral("printf bench | gnome-keyring-daemon --unlock --components=secrets "
+                                                  ">/dev/null && exec \"$0\" \"$@\"");
+            child.start(QStringLiteral("dbus-run-session"),
+                        QStringList{QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                                    QCoreApplication::applicationFilePath()} +
+                            arguments);
+        } else {
+            child.start(QCoreApplication::applicationFilePath(), arguments);
+        }
         child.waitForFinished(-1);
         QJsonObject result;
         for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
@@ -1016,6 +1095,8 @@ int main(int argc, char** argv)
          QStringLiteral("FILE")},
         {QStringLiteral("store"), QStringLiteral("The monitor's hashes are kept in the file, written from nothing.")},
         {QStringLiteral("warm"), QStringLiteral("The monitor's hashes are read from the file a --store case left.")},
+        {QStringLiteral("keyring"),
+         QStringLiteral("The passwords and the hashes a --store case left are read from the desktop's keyring.")},
         {QStringLiteral("trace-stalls"), QStringLiteral("Print every stall longer than ms."), QStringLiteral("ms"),
          QStringLiteral("0")},
     };
@@ -1040,6 +1121,8 @@ int main(int argc, char** argv)
         config.store = Case::ColdStore;
     if (parser.isSet(QStringLiteral("warm")))
         config.store = Case::WarmStore;
+    if (parser.isSet(QStringLiteral("keyring")))
+        config.store = Case::KeyringStore;
     return runCase(config, simulator, parser.value(QStringLiteral("hash-cache")),
                    parser.value(QStringLiteral("hash-store")));
 }

@@ -118,11 +118,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     // Last, so the dialog and the tray are already connected and see every stored script and server.
     config->load();
     keyringAction->setChecked(config->passwordsInKeyring());
-    askKeyring();
 }
 
 void MainWindow::askKeyring()
 {
+    // Only when a menu shows the entry: asking may start the desktop's wallet, which can ask the user to
+    // open it, and nobody should meet that at every start for a choice they never made.
     Keyring::instance()->probe([action = QPointer<QAction>(keyringAction)](const QString& error) {
         if (!action)
             return;

@@ -406,6 +406,8 @@ private:
             return;
         }
         server->initialized = text != QLatin1String("wait");
+        if (!server->initialized)
+            server->alarmsError.clear();
         const QStringList lists = text.split(QLatin1Char('|'));
         if (server->initialized) {
             const bool failed = text.startsWith(QLatin1Char('!')) || text.startsWith(QLatin1Char('?'));

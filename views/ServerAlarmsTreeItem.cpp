@@ -20,7 +20,7 @@ ServerAlarmsTreeItem::~ServerAlarmsTreeItem() = default;
 
 QVariant ServerAlarmsTreeItem::data(int role) const
 {
-    const QVariant value = serverData(role, server->alarmsError, healthyIcon(ok));
+    const QVariant value = serverData(role, shownError(), healthyIcon(ok));
     if (role != Qt::ToolTipRole || !silenced())
         return value;
     const QString silence =
@@ -66,7 +66,18 @@ QString ServerAlarmsTreeItem::connectingText() const
 
 QString ServerAlarmsTreeItem::iconPath() const
 {
-    return statusIconPath(server->alarmsError, healthyIcon(ok));
+    return statusIconPath(shownError(), healthyIcon(ok));
+}
+
+bool ServerAlarmsTreeItem::waiting() const
+{
+    // A server that cannot be watched keeps showing why while it tries to log in again.
+    return ServerTreeItem::waiting() && server->unreachable.isEmpty();
+}
+
+QString ServerAlarmsTreeItem::shownError() const
+{
+    return server->alarmsError.isEmpty() ? server->unreachable : server->alarmsError;
 }
 
 void ServerAlarmsTreeItem::refresh()

@@ -46,8 +46,11 @@ public:
 
 protected:
     QString connectingText() const override;
+    bool waiting() const override;
 
 private:
+    // The last failure, or while it logs in again the one that made the server unreachable.
+    QString shownError() const;
     void refreshCategories();
     void announceChange();
     NotificationTreeItem* addCategory(const QString& text, QStringList* messages, QDateTime& ignoreUntil,

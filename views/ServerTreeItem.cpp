@@ -11,6 +11,11 @@ int ServerTreeItem::type() const
     return Type;
 }
 
+bool ServerTreeItem::waiting() const
+{
+    return !server->initialized;
+}
+
 QVariant ServerTreeItem::serverData(int role, const QString& error, const QString& healthyIcon) const
 {
     switch (role) {
@@ -19,7 +24,7 @@ QVariant ServerTreeItem::serverData(int role, const QString& error, const QStrin
     case Qt::DecorationRole:
         return cachedIcon(statusIconPath(error, healthyIcon));
     case Qt::ToolTipRole:
-        if (!server->initialized) {
+        if (waiting()) {
             return connectingText();
         }
         if (!error.isEmpty()) {
@@ -36,7 +41,7 @@ QVariant ServerTreeItem::serverData(int role, const QString& error, const QStrin
 
 QString ServerTreeItem::statusIconPath(const QString& error, const QString& healthyIcon) const
 {
-    if (!server->initialized) {
+    if (waiting()) {
         return QStringLiteral(":icons/server-wait");
     }
     if (!error.isEmpty()) {

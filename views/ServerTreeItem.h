@@ -30,4 +30,6 @@ protected:
     QString statusIconPath(const QString& error, const QString& healthyIcon) const;
     // "Connecting...", translated in the context of the row that shows it.
     virtual QString connectingText() const = 0;
+    // Whether the row shows the waiting state rather than the server's last outcome.
+    virtual bool waiting() const;
 };

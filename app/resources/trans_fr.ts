@@ -179,7 +179,7 @@
     </message>
     <message>
         <source>login refused</source>
-        <translation>connexion refusée</translation>
+        <translation>identifiants refusés</translation>
     </message>
     <message>
         <source>in error</source>

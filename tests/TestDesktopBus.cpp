@@ -156,6 +156,10 @@ private slots:
             sim.setEndpoint("b", "health", inAlarm);
             QTRY_COMPARE_WITH_TIMEOUT(ours().size(), 3, 20000);
             QVERIFY(ours().last().join('|').contains("a server: Recorder|b server: Recorder\""));
+            // One of them in order again: the tooltip follows, the notification is not brought up again.
+            sim.setEndpoint("b", "health", {});
+            QTRY_VERIFY_WITH_TIMEOUT(!callItem("ToolTip").contains("b server"), 20000);
+            QCOMPARE(ours().size(), 3);
         }
         // All in order again withdraws it; a new alarm tells the user again.
         const QString id = x11 ? ours().last().value(1) : QString();

@@ -195,6 +195,23 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(calls("RegisterStatusNotifierItem").size() > registered, 20000);
         QVERIFY(clock.elapsed() < 5000);
     }
+
+    // A watcher that holds its name but does not answer freezes nothing while the icon waits for a host.
+    void watcherNotAnswering()
+    {
+        if (x11)
+            QSKIP("there the icon is made at once, and Qt itself asks the watcher then");
+        const QString watcher = QString::number(desktop[1]->processId());
+        QCOMPARE(QProcess::execute("kill", {"-STOP", watcher}), 0);
+        QElapsedTimer clock;
+        clock.start();
+        {
+            MainWindow window;
+            QTest::qWait(1000);
+        }
+        QProcess::execute("kill", {"-CONT", watcher});
+        QVERIFY(clock.elapsed() < 3000);
+    }
 };
 
 QTEST_MAIN(TestDesktopBus)

@@ -141,8 +141,9 @@ void MainWindow::showKeyringFailure(const QString& server, const QString& reason
         keyringWarning->setWindowModality(Qt::NonModal);
         keyringWarning->setObjectName(QStringLiteral("keyringWarning"));
     }
-    keyringWarning->setText(
-        tr("The password of \"%1\" could not be stored in the desktop keyring: %2").arg(server, reason));
+    // Several servers may fail in one go: each is named while the warning shows.
+    const QString line = tr("The password of \"%1\" could not be stored in the desktop keyring: %2").arg(server, reason);
+    keyringWarning->setText(keyringWarning->isVisible() ? keyringWarning->text() + QLatin1Char('\n') + line : line);
     keyringWarning->setInformativeText(tr("It stays in the configuration file."));
     keyringWarning->show();
     keyringWarning->raise();

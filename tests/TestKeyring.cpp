@@ -32,7 +32,14 @@ class TestKeyring : public QObject
     QProcess keyring;
 
     QString configFile() const { return dir.filePath("appdata/Quelvane SAS/Quelvane Monitor/config.json"); }
-    QString keyOf(const QString& login) const { return QString("%1@127.0.0.1:%2").arg(login).arg(sim.port()); }
+    // Each server's secret by its name in the file.
+    QHash<QString, QString> keys() const
+    {
+        QHash<QString, QString> found;
+        for (const QJsonValue& entry : QJsonDocument::fromJson(readFile(configFile()))["servers"].toArray())
+            found.insert(entry["name"].toString(), entry["keyringKey"].toString());
+        return found;
+    }
 
     // A keyring unlocked with the test's own password, as a login session unlocks it.
     void startKeyring()
@@ -72,6 +79,9 @@ private slots:
                                        {"port", sim.port()},
                                        {"login", login},
                                        {"password", "pw-" + login}});
+        // A second entry of the same account has a secret of its own.
+        servers.append(QJsonObject{
+            {"name", "twin"}, {"host", "127.0.0.1"}, {"port", sim.port()}, {"login", "north"}, {"password", "pw-north"}});
         QVERIFY(writeFile(configFile(), QJsonDocument(QJsonObject{{"servers", servers}}).toJson()));
         MainWindow window;
         auto* action = window.findChild<QAction*>("passwordsInKeyring");
@@ -92,9 +102,11 @@ private slots:
         };
         QTRY_COMPARE_WITH_TIMEOUT(inFile(), QStringList(), 20000);
         QVERIFY(action->isChecked() && !QFile::exists(hashes));
-        for (const QString& login : logins) {
-            const QJsonObject secret = QJsonDocument::fromJson(secretOf(keyOf(login)).toUtf8()).object();
-            QCOMPARE(secret["password"].toString(), "pw-" + login);
+        const QHash<QString, QString> key = keys();
+        QCOMPARE(QSet<QString>(key.cbegin(), key.cend()).size(), 4);
+        for (const QString& name : logins + QStringList{"twin"}) {
+            const QJsonObject secret = QJsonDocument::fromJson(secretOf(key[name]).toUtf8()).object();
+            QCOMPARE(secret["password"].toString(), "pw-" + (name == "twin" ? "north" : name));
             QVERIFY(secret["hash"].toString().startsWith("$2b$04$"));
         }
 
@@ -137,14 +149,15 @@ private slots:
         QVERIFY(waitForRequests(sim, "north", "health", countOf(sim, "north", "health") + 1));
         QCOMPARE(hashed->load(), 0);
 
-        // A server removed leaves no secret behind.
+        // A server removed leaves no secret behind, and takes none of another's.
         ServerManager::instance()->removeServer(ServerManager::instance()->serverList().last());
-        QTRY_COMPARE(secretOf(keyOf("east")), QString());
+        QTRY_COMPARE(secretOf(key["twin"]), QString());
+        QVERIFY(!secretOf(key["north"]).isEmpty());
 
         // Unticked: every password back in the file, then out of the keyring.
         action->trigger();
-        QTRY_COMPARE(inFile(), QStringList({"north", "south"}));
-        QTRY_COMPARE(secretOf(keyOf("north")) + secretOf(keyOf("south")), QString());
+        QTRY_COMPARE(inFile(), logins);
+        QTRY_COMPARE(secretOf(key["north"]) + secretOf(key["south"]) + secretOf(key["east"]), QString());
         QVERIFY(!action->isChecked());
     }
 };

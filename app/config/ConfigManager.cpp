@@ -13,6 +13,7 @@
 #include <QJsonValue>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace {
 
@@ -33,11 +34,17 @@ ConfigManager::ConfigManager()
         fetchPassword(server, std::move(done));
     });
     Keyring* keyring = Keyring::instance();
-    // A removed server takes its secret with it, once the file is saved without it.
-    QObject::connect(servers, &ServerManager::serverRemoved, keyring, [this, keyring](std::shared_ptr<Server> server) {
-        const Kept entry = kept.take(server.get());
-        if (!entry.key.isEmpty() || server->passwordElsewhere)
-            keyring->remove(entry.key.isEmpty() ? keyringKey(*server) : entry.key, {});
+    // A removed server takes its secret with it, once the file is saved without it: a save that failed
+    // leaves the server in the file, its password perhaps only in the keyring.
+    QObject::connect(servers, &ServerManager::serverRemoved, keyring, [this](std::shared_ptr<Server> server) {
+        kept.remove(server.get());
+        QString key = keys.take(server.get());
+        if (key.isEmpty() && server->passwordElsewhere)
+            key = accountKey(*server);
+        if (!key.isEmpty())
+            removedKeys << key;
+        if (!lastWriteFailed)
+            removeSecrets();
     });
     // A hash made this run goes to the keyring with its password: the next start pays none.
     QObject::connect(servers, &ServerManager::serverAuthenticated, keyring, [this](std::shared_ptr<Server> server) {
@@ -46,9 +53,22 @@ ConfigManager::ConfigManager()
     });
 }
 
-QString ConfigManager::keyringKey(const Server& server)
+QString ConfigManager::accountKey(const Server& server)
 {
     return QStringLiteral("%1@%2:%3").arg(server.login, server.host).arg(server.port);
+}
+
+QString ConfigManager::keyringKey(const Server& server)
+{
+    QString& key = keys[&server];
+    if (key.isEmpty()) {
+        const QString account = accountKey(server);
+        QString candidate = account;
+        for (int n = 2; std::find(keys.cbegin(), keys.cend(), candidate) != keys.cend(); ++n)
+            candidate = QStringLiteral("%1 (%2)").arg(account).arg(n);
+        key = candidate;
+    }
+    return key;
 }
 
 bool ConfigManager::keyringHolds(const Server& server) const
@@ -56,7 +76,14 @@ bool ConfigManager::keyringHolds(const Server& server) const
     if (server.passwordElsewhere && server.password.isEmpty())
         return true;
     const auto it = kept.find(&server);
-    return it != kept.end() && it->key == keyringKey(server) && it->password == server.password;
+    return it != kept.end() && it->password == server.password;
+}
+
+void ConfigManager::removeSecrets()
+{
+    for (const QString& key : qAsConst(removedKeys))
+        Keyring::instance()->remove(key, {});
+    removedKeys.clear();
 }
 
 void ConfigManager::setKeyringFailedHandler(std::function<void(const QString& server, const QString& reason)> handler)
@@ -117,22 +144,23 @@ void ConfigManager::storedInKeyring(const std::shared_ptr<Server>& server, const
 {
     writing.remove(server.get());
     if (!ServerManager::instance()->serverList().contains(server)) {
+        removedKeys << entry.key;
+        if (!lastWriteFailed)
+            removeSecrets();
+    } else if (!keyringMode) {
+        // Unticked meanwhile: the file took the password back first.
         Keyring::instance()->remove(entry.key, {});
-        return;
-    }
-    if (!error.isEmpty()) {
+    } else if (!error.isEmpty()) {
         if (keyringFailedHandler)
             keyringFailedHandler(server->name, error);
-        return;
+    } else {
+        const bool fileHadIt = !keyringHolds(*server);
+        kept.insert(server.get(), entry);
+        if (fileHadIt && keyringHolds(*server))
+            fileBehind = true;
     }
-    const bool fileHadIt = !keyringHolds(*server);
-    const QString previous = kept.value(server.get()).key;
-    kept.insert(server.get(), entry);
-    if (!previous.isEmpty() && previous != entry.key)
-        Keyring::instance()->remove(previous, {});
-    // The file leaves the password out once the keyring holds it: one save for a whole batch.
-    if (fileHadIt && keyringHolds(*server))
-        fileBehind = true;
+    // The file leaves the passwords out once the keyring holds them: one save for a whole batch, even one
+    // whose last write failed.
     if (fileBehind && writing.isEmpty() && keyringMode) {
         fileBehind = false;
         save();
@@ -154,13 +182,19 @@ void ConfigManager::fetchPassword(const std::shared_ptr<Server>& server, std::fu
                      .arg(reason));
             return;
         }
-        // A server removed meanwhile keeps nothing.
-        if (!ServerManager::instance()->serverList().contains(server))
+        // A server removed meanwhile keeps nothing; one edited meanwhile keeps the password typed.
+        if (!ServerManager::instance()->serverList().contains(server) ||
+            (!server->password.isEmpty() && server->password != password))
             return;
         const QByteArray hash = stored.value(QStringLiteral("hash")).toString().toLatin1();
         server->password = password;
         ServerManager::instance()->rememberHash(password.toUtf8(), hash);
         kept.insert(server.get(), Kept{key, password, hash});
+        // Unticked before it could be read: into the file first, then out of the keyring.
+        if (!keyringMode && write()) {
+            kept.remove(server.get());
+            Keyring::instance()->remove(key, {});
+        }
         done(QString());
     });
 }
@@ -286,6 +320,9 @@ void ConfigManager::load()
                 entry.value(QStringLiteral("password")).toString());
             // Fetched before its first authentication, a pass from now.
             server->passwordElsewhere = entry.value(QStringLiteral("passwordInKeyring")).toBool();
+            const QString key = entry.value(QStringLiteral("keyringKey")).toString();
+            if (!key.isEmpty())
+                keys.insert(server.get(), key);
         }
     }
 
@@ -317,10 +354,14 @@ bool ConfigManager::write()
     for (const auto& server : ServerManager::instance()->serverList()) {
         QJsonObject entry = server->toJson().toObject();
         // An empty password an older version still loads; the mark says where the real one is.
-        if (keyringHolds(*server) && (keyringMode || server->password.isEmpty())) {
+        const bool marked = keyringHolds(*server) && (keyringMode || server->password.isEmpty());
+        if (marked) {
             entry.insert(QStringLiteral("password"), QString());
             entry.insert(QStringLiteral("passwordInKeyring"), true);
         }
+        // Named before the keyring is written, so that a move cut short goes on under the same name.
+        if (marked || keyringMode)
+            entry.insert(QStringLiteral("keyringKey"), keyringKey(*server));
         servers.append(entry);
     }
     QJsonObject root;
@@ -331,8 +372,11 @@ bool ConfigManager::write()
         root.insert(QStringLiteral("passwordsInKeyring"), true);
     QString reason;
     // The lists stay in memory as they are: the next save that succeeds writes this change too.
-    if (writeConfigFile(QJsonDocument(root).toJson(), &reason))
+    lastWriteFailed = !writeConfigFile(QJsonDocument(root).toJson(), &reason);
+    if (!lastWriteFailed) {
+        removeSecrets();
         return true;
+    }
     if (saveFailedHandler)
         saveFailedHandler(QDir::toNativeSeparators(configFilePath()), reason);
     return false;

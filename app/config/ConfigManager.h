@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -40,8 +41,12 @@ public:
     void setPasswordsInKeyring(bool inKeyring);
     // A password the keyring would not take stays in the file; the user is told which and why.
     void setKeyringFailedHandler(std::function<void(const QString& server, const QString& reason)> handler);
-    // The server's secret in the keyring: by its account, so that renaming or moving it keeps it.
-    static QString keyringKey(const Server& server);
+    // The server's secret in the keyring: named after its account when first stored, kept in the file
+    // then, so that renaming, moving or editing the server keeps it, and two entries of one account
+    // never share one.
+    QString keyringKey(const Server& server);
+    // The name a server's secret gets when no other server of the list holds it.
+    static QString accountKey(const Server& server);
 
 private:
     // What the keyring is known to hold for a server: the key, the password and the hash.
@@ -59,6 +64,8 @@ private:
     // Whether the file may leave the server's password out: the keyring holds it, or it was never read
     // from there this run.
     bool keyringHolds(const Server& server) const;
+    // Secrets of removed servers go once a file without them is written.
+    void removeSecrets();
     void storeInKeyring(const QList<std::shared_ptr<Server>>& servers);
     void storedInKeyring(const std::shared_ptr<Server>& server, const Kept& entry, const QString& error);
     void fetchPassword(const std::shared_ptr<Server>& server, std::function<void(const QString& error)> done);
@@ -67,6 +74,9 @@ private:
     std::function<void(const QString& server, const QString& reason)> keyringFailedHandler;
     bool keyringMode = false;
     QHash<const Server*, Kept> kept;
+    QHash<const Server*, QString> keys;
+    QStringList removedKeys;
+    bool lastWriteFailed = false;
     QSet<const Server*> writing;
     // Some password the keyring now holds is still in the file.
     bool fileBehind = false;

@@ -5,8 +5,12 @@
 #include "app/config/ConfigManager.h"
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusObjectPath>
 
 using namespace TestSupport;
 
@@ -85,7 +89,6 @@ private slots:
         QVERIFY(writeFile(configFile(), QJsonDocument(QJsonObject{{"servers", servers}}).toJson()));
         MainWindow window;
         auto* action = window.findChild<QAction*>("passwordsInKeyring");
-        QTRY_VERIFY(action->isEnabled());
         for (const QString& login : logins)
             QVERIFY(waitForRequests(sim, login, "health", 1));
         const QString hashes = QFileInfo(configFile()).dir().filePath("hashes.json");
@@ -135,8 +138,10 @@ private slots:
         };
         ServerManager::instance()->setSettings(settings);
         ServerManager::instance()->setHashStore(dir.filePath("none.json"));
-        keyring.kill();
-        QVERIFY(keyring.waitForFinished());
+        // Locked, with nobody on the bus to ask for its password.
+        QDBusInterface service("org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service");
+        const QList<QDBusObjectPath> login{QDBusObjectPath("/org/freedesktop/secrets/collection/login")};
+        QCOMPARE(service.call("Lock", QVariant::fromValue(login)).type(), QDBusMessage::ReplyMessage);
         server->password.clear();
         server->passwordElsewhere = true;
         ServerManager::instance()->initServer(server);
@@ -144,6 +149,9 @@ private slots:
                                                                 "keyring, which could not be read: "),
                                  20000);
         QVERIFY(!server->unreachable.isEmpty());
+        // Then absent, then back unlocked, as after the user logs in again.
+        keyring.kill();
+        QVERIFY(keyring.waitForFinished());
         startKeyring();
         QTRY_VERIFY_WITH_TIMEOUT(server->alarmsError.isEmpty() && server->password == "pw-north", 20000);
         QVERIFY(waitForRequests(sim, "north", "health", countOf(sim, "north", "health") + 1));
@@ -159,6 +167,14 @@ private slots:
         QTRY_COMPARE(inFile(), logins);
         QTRY_COMPARE(secretOf(key["north"]) + secretOf(key["south"]) + secretOf(key["east"]), QString());
         QVERIFY(!action->isChecked());
+
+        // With no keyring the entry says why it cannot be ticked.
+        keyring.kill();
+        QVERIFY(keyring.waitForFinished());
+        // Asked when a menu shows the entry.
+        emit window.menuBar()->actions().first()->menu()->aboutToShow();
+        QTRY_VERIFY_WITH_TIMEOUT(!action->isEnabled() && action->toolTip().startsWith("No desktop keyring answers"),
+                                 20000);
     }
 };
 

@@ -5,10 +5,12 @@
 #include "app/config/Keyring.h"
 #include "dialogs/EditserverDialog.h"
 #include "dialogs/ExtActionsDialog.h"
+#include "history/AlarmHistory.h"
 #include "monitor/ServerManager.h"
 #include "notify/SysTray.h"
 #include "notify/TrayHostWatcher.h"
 #include "views/AlarmScriptLauncher.h"
+#include "views/HistoryWindow.h"
 #include "views/ServerAlarmsWidget.h"
 #include "views/ServerInfoWidget.h"
 
@@ -65,6 +67,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     extActionsAction = new QAction(tr("Scripts on alarms"), serversMenu);
     connect(extActionsAction, &QAction::triggered, this, [this] { extActionsDialog->open(); });
     serversMenu->addAction(extActionsAction);
+    historyAction = new QAction(tr("History"), this);
+    connect(historyAction, &QAction::triggered, this, &MainWindow::showHistory);
+    serversMenu->addAction(historyAction);
 
     config = ConfigManager::instance();
     // The monitor cannot reach the configuration file itself; removing a server saves through this.
@@ -115,6 +120,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
         setUpTray();
     }
 
+    // Beside the configuration, following every server from the first one loaded.
+    AlarmHistory* history = AlarmHistory::instance();
+    history->open(config->configDir().absoluteFilePath(QStringLiteral("history.sqlite")));
+    history->follow(ServerManager::instance());
+
     // Last, so the dialog and the tray are already connected and see every stored script and server.
     config->load();
     keyringAction->setChecked(config->passwordsInKeyring());
@@ -160,12 +170,23 @@ void MainWindow::setUpTray()
     connect(alarmsWidget, &ServerAlarmsWidget::errorStateChanged, sysTray, &SysTray::setError);
     QMenu* trayMenu = sysTray->contextMenu();
     QAction* quit = trayMenu->actions().value(0);
+    trayMenu->insertAction(quit, historyAction);
     trayMenu->insertAction(quit, startAtLoginAction);
     trayMenu->insertAction(quit, keyringAction);
     trayMenu->setToolTipsVisible(true);
     connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::askKeyring);
     trayMenu->insertSeparator(quit);
     connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::readStartAtLogin);
+}
+
+void MainWindow::showHistory()
+{
+    if (!historyWindow)
+        historyWindow = new HistoryWindow(AlarmHistory::instance(), this);
+    historyWindow->reload();
+    historyWindow->show();
+    historyWindow->raise();
+    historyWindow->activateWindow();
 }
 
 void MainWindow::readStartAtLogin()

@@ -5,6 +5,7 @@
 
 class ConfigManager;
 class ExtActionsDialog;
+class HistoryWindow;
 class QAction;
 class QMenu;
 class QMessageBox;
@@ -41,6 +42,7 @@ private:
     // Whether a keyring answers, shown on the menus' entry.
     void askKeyring();
     void showKeyringFailure(const QString& server, const QString& reason);
+    void showHistory();
 
     ConfigManager* config = nullptr;
     SysTray* sysTray = nullptr;
@@ -53,6 +55,8 @@ private:
     QAction* extActionsAction;
     QAction* startAtLoginAction;
     QAction* keyringAction;
+    QAction* historyAction;
+    HistoryWindow* historyWindow = nullptr;
     QMessageBox* saveWarning = nullptr;
     QMessageBox* keyringWarning = nullptr;
 };

@@ -91,8 +91,8 @@ QString AlarmHistory::unavailableReason() const
 
 void AlarmHistory::follow(ServerManager* manager)
 {
-    connect(manager, &ServerManager::serverAdded, this, &AlarmHistory::addServer);
-    connect(manager, &ServerManager::serverRemoved, this, &AlarmHistory::removeServer);
+    connect(manager, &ServerManager::serverAdded, this, &AlarmHistory::addServer, Qt::UniqueConnection);
+    connect(manager, &ServerManager::serverRemoved, this, &AlarmHistory::removeServer, Qt::UniqueConnection);
     for (const auto& server : manager->serverList())
         addServer(server);
 }
@@ -109,6 +109,8 @@ QString AlarmHistory::key(HistoryEvent::Kind kind, const QString& category, cons
 
 void AlarmHistory::addServer(const std::shared_ptr<Server>& server)
 {
+    if (watched.contains(server.get()))
+        return;
     Watched& added = watched[server.get()];
     added.account = accountOf(*server);
     added.name = server->name;
@@ -399,7 +401,9 @@ QString AlarmHistory::sinceText(const QDateTime& began) const
 {
     const QDateTime t = now();
     const QLocale locale;
-    const QString when = began.date() == t.date() ? locale.toString(began.time(), QLocale::ShortFormat)
-                                                  : locale.toString(began, QLocale::ShortFormat);
+    const QString time = began.toString(QStringLiteral("HH:mm"));
+    const QString when = began.date() == t.date()
+                             ? time
+                             : locale.toString(began.date(), QLocale::ShortFormat) + QLatin1Char(' ') + time;
     return tr("since %1, %2").arg(when, durationText(began.msecsTo(t)));
 }

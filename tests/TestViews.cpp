@@ -2,7 +2,9 @@
 #include "TestSupport.h"
 #include "dialogs/IgnoreNotificationDialog.h"
 #include "notify/ExtActionManager.h"
+#include "history/AlarmHistory.h"
 #include "views/AlarmScriptLauncher.h"
+#include "views/HistoryWindow.h"
 #include "views/ServerAlarmsTreeItem.h"
 #include "views/ServerAlarmsWidget.h"
 #include "views/ServerInfoTreeItem.h"
@@ -12,7 +14,10 @@
 #include <QMenu>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QComboBox>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTreeView>
 
 using namespace TestSupport;
@@ -381,6 +386,114 @@ private slots:
         QCOMPARE(contextMenu(alarms, row->camerasItem->index()), QStringList{"Unignore notifications"});
         trigger(alarms, "Unignore notifications");
         QTRY_VERIFY_WITH_TIMEOUT(!row->ok, 20000);
+    }
+
+    // The tooltip of an alarm line, a category and a server that cannot be watched says since when.
+    void sinceWhen()
+    {
+        QDateTime now(QDate::currentDate(), QTime(8, 0));
+        AlarmHistory::instance()->setClock([&now] { return now; });
+        auto server = announce("Quay");
+        server->polling = true;
+        AlarmHistory::instance()->follow(ServerManager::instance());
+        step(server, "|c1|");
+        now = now.addSecs(25 * 60);
+        step(server, "|c1|");
+        const auto tooltip = [this](const QModelIndex& index) {
+            const QPoint pos = viewOf(alarms)->visualRect(index).center();
+            QHelpEvent help(QEvent::ToolTip, pos, viewOf(alarms)->viewport()->mapToGlobal(pos));
+            QApplication::sendEvent(viewOf(alarms)->viewport(), &help);
+            return QToolTip::text();
+        };
+        const QModelIndex cameras = modelOf(alarms)->index(1, 0, modelOf(alarms)->index(0, 0));
+        viewOf(alarms)->expand(modelOf(alarms)->index(0, 0));
+        viewOf(alarms)->expand(cameras);
+        QCOMPARE(tooltip(cameras), QString("since 08:00, 25 min"));
+        QCOMPARE(tooltip(modelOf(alarms)->index(0, 0, cameras)), QString("since 08:00, 25 min"));
+        now = now.addDays(1).addSecs(3600);
+        step(server, "?x");
+        QCOMPARE(tooltip(modelOf(alarms)->index(0, 0)), QString("x\nsince 09:25, 0 min"));
+        AlarmHistory::instance()->setClock([] { return QDateTime::currentDateTime(); });
+    }
+
+    // The history's table, its outage report per server, and its CSV read back.
+    void historyWindow()
+    {
+        QTemporaryDir dir;
+        const QDateTime origin(QDate(2026, 3, 2), QTime(8, 0));
+        QDateTime now = origin;
+        AlarmHistory history;
+        history.setClock([&now] { return now; });
+        history.open(dir.filePath("history.sqlite"));
+        auto quay = std::make_shared<Server>("Quay", "q", 1, "l", "p"),
+             dock = std::make_shared<Server>("Dock, \"north\"", "d", 1, "l", "p");
+        for (const auto& server : {quay, dock}) {
+            server->polling = server->initialized = true;
+            history.addServer(server);
+        }
+        const auto at = [&](int minute, const std::shared_ptr<Server>& server, const QString& report) {
+            now = origin.addSecs(60 * minute);
+            step(server, report);
+        };
+        at(0, quay, "|c1|");
+        at(10, dock, "?no answer,\nat all");
+        at(30, quay, "||");
+        at(50, quay, "r1||");
+        at(70, dock, "||");
+        now = origin.addSecs(90 * 60);
+        HistoryWindow window(&history);
+        auto* period = window.findChild<QComboBox*>("periodFilter");
+        period->setCurrentIndex(period->findText("All"));
+        window.reload();
+        QCOMPARE(window.shownRows().size(), 8);
+        // The outage report: per server, the time unreachable and in alarm per category.
+        const auto* summary = window.findChild<QTableView*>("summaryView")->model();
+        QCOMPARE(summary->index(0, 0).data().toString() + '|' + summary->index(0, 1).data().toString(),
+                 QString("Dock, \"north\"|1 h 0 min"));
+        QCOMPARE(summary->index(1, 2).data().toString() + '|' + summary->index(1, 3).data().toString(),
+                 QString("40 min|30 min"));
+
+        // The CSV, parsed by the rules of RFC 4180, holds the table row for row.
+        QList<QStringList> records{{}};
+        QString field;
+        bool quoted = false;
+        const QString text = QString::fromUtf8(window.csv());
+        for (int i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (quoted && c == '"' && text.mid(i + 1, 1) == "\"") {
+                field += text[++i];
+            } else if (c == '"') {
+                quoted = !quoted;
+            } else if (!quoted && c == ',') {
+                records.last() << std::exchange(field, QString());
+            } else if (!quoted && c == '\r' && text.mid(i + 1, 1) == "\n") {
+                ++i;
+                records.last() << std::exchange(field, QString());
+                records << QStringList();
+            } else {
+                field += c;
+            }
+        }
+        records.removeLast();
+        QCOMPARE(records.size(), 9);
+        QCOMPARE(records[0], QStringList({"time", "server", "category", "line", "event", "duration_s"}));
+        for (int row = 0; row < 8; ++row) {
+            const HistoryWindow::Row& shown = window.shownRows()[row];
+            QCOMPARE(QDateTime::fromString(records[row + 1][0], Qt::ISODate), shown.time);
+            QCOMPARE(records[row + 1][1], shown.event.server);
+            QCOMPARE(records[row + 1][4], QString(shown.began ? "began" : "ended"));
+        }
+        QCOMPARE(records[1].mid(1), QStringList({"Dock, \"north\"", "", "Cannot be watched: no answer,\nat all",
+                                                 "ended", "3600"}));
+        QVERIFY(window.exportCsv(dir.filePath("out.csv"), nullptr));
+        QCOMPARE(readFile(dir.filePath("out.csv")), window.csv());
+
+        // Filtered by server, the rows and the report keep to it.
+        auto* servers = window.findChild<QComboBox*>("serverFilter");
+        servers->setCurrentIndex(servers->findText("Quay"));
+        window.reload();
+        QCOMPARE(window.shownRows().size(), 6);
+        QCOMPARE(summary->rowCount(), 1);
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "views/ServerAlarmsWidget.h"
 
 #include "dialogs/IgnoreNotificationDialog.h"
+#include "history/AlarmHistory.h"
 #include "monitor/ServerManager.h"
 #include "views/NotificationTreeItem.h"
 #include "views/ServerAlarmsTreeItem.h"
@@ -10,6 +11,8 @@
 #include <QDateTime>
 #include <QMenu>
 #include <QStandardItemModel>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QTreeView>
 
 ServerAlarmsWidget::ServerAlarmsWidget(QWidget* parent) : ServerTabWidget(parent), tabHighlighted(false)
@@ -22,6 +25,7 @@ void ServerAlarmsWidget::setupUi()
     ServerTabWidget::setupUi();
     connect(serverManager, &ServerManager::serverAdded, this, &ServerAlarmsWidget::onServerAdded);
     connect(model, &QAbstractItemModel::dataChanged, this, &ServerAlarmsWidget::updateErrorState);
+    treeView->viewport()->installEventFilter(this);
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex& parent, int first, int last) {
                 if (parent.isValid())
@@ -48,6 +52,60 @@ void ServerAlarmsWidget::setupAlarmsMenu()
     unignoreAction = new QAction(tr("Unignore notifications"), contextMenu);
     contextMenu->addAction(unignoreAction);
     connect(unignoreAction, &QAction::triggered, this, &ServerAlarmsWidget::onUnignoreNotifications);
+}
+
+namespace {
+
+QString categoryName(NotificationCategory category)
+{
+    switch (category) {
+    case RecorderCategory:
+        return QStringLiteral("recorder");
+    case CamerasCategory:
+        return QStringLiteral("cameras");
+    case HardwareCategory:
+        return QStringLiteral("hardware");
+    }
+    return QString();
+}
+
+} // namespace
+
+bool ServerAlarmsWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != treeView->viewport() || event->type() != QEvent::ToolTip)
+        return ServerTabWidget::eventFilter(watched, event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = treeView->indexAt(help->pos());
+    QString text = index.data(Qt::ToolTipRole).toString();
+    const QString since = sinceText(index);
+    if (!since.isEmpty())
+        text = text.isEmpty() ? since : text + QLatin1Char('\n') + since;
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, treeView->viewport(), treeView->visualRect(index));
+    return true;
+}
+
+QString ServerAlarmsWidget::sinceText(const QModelIndex& index) const
+{
+    QStandardItem* item = model->itemFromIndex(index);
+    if (!item)
+        return QString();
+    const AlarmHistory* history = AlarmHistory::instance();
+    QDateTime began;
+    if (const auto* row = dynamic_cast<const ServerAlarmsTreeItem*>(item)) {
+        if (!row->server->unreachable.isEmpty())
+            began = history->since(*row->server, HistoryEvent::Unreachable);
+    } else if (const auto* category = dynamic_cast<const NotificationTreeItem*>(item)) {
+        if (const auto* row = dynamic_cast<const ServerAlarmsTreeItem*>(category->QStandardItem::parent()))
+            began = history->since(*row->server, HistoryEvent::Category, categoryName(category->category));
+    } else if (const auto* category = dynamic_cast<const NotificationTreeItem*>(item->parent())) {
+        if (const auto* row = dynamic_cast<const ServerAlarmsTreeItem*>(category->QStandardItem::parent()))
+            began = history->since(*row->server, HistoryEvent::Line, categoryName(category->category), item->text());
+    }
+    return began.isValid() ? history->sinceText(began) : QString();
 }
 
 void ServerAlarmsWidget::onServerAdded(std::shared_ptr<Server> server)

@@ -40,6 +40,8 @@ protected:
     void setupUi() override;
     void setupAlarmsMenu();
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Tooltips say since when what they show lasts, counted when they show.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QAction* ignoreAction = nullptr;
     QAction* unignoreAction = nullptr;
@@ -55,6 +57,8 @@ private:
     // current row is neither a server nor one of its categories.
     QDateTime* currentSilence(std::shared_ptr<Server>* server);
     void updateAttention();
+    // "since 14:02, 2 h 13 min" for an alarm line, a category in alarm or a server that cannot be watched.
+    QString sinceText(const QModelIndex& index) const;
 
     // The server rows not in order as of their last data change, with what is in alarm.
     QHash<const QStandardItem*, Attention> rowsInAlarm;

@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR">
 <context>
+    <name>AlarmHistory</name>
+    <message>
+        <source>The alarm history is not being kept: %1: %2</source>
+        <translation>L&apos;historique des alarmes n&apos;est pas tenu : %1 : %2</translation>
+    </message>
+    <message>
+        <source>%1 d %2 h</source>
+        <translation>%1 j %2 h</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>since %1, %2</source>
+        <translation>depuis %1, %2</translation>
+    </message>
+</context>
+<context>
+    <name>ConfigManager</name>
+    <message>
+        <source>The password of this server is in the desktop keyring, which could not be read: %1</source>
+        <translation>Le mot de passe de ce serveur est dans le trousseau du bureau, qui n&apos;a pas pu être lu : %1</translation>
+    </message>
+    <message>
+        <source>it holds no password for it</source>
+        <translation>il n&apos;en contient aucun pour lui</translation>
+    </message>
+</context>
+<context>
     <name>EditserverDialog</name>
     <message>
         <source>Edit server</source>
@@ -13,7 +47,7 @@
     </message>
     <message>
         <source>Login</source>
-        <translation>Nom d'utilisateur</translation>
+        <translation>Nom d&apos;utilisateur</translation>
     </message>
     <message>
         <source>Password</source>
@@ -47,11 +81,141 @@
     </message>
     <message>
         <source>External scripts to call on error</source>
-        <translation>Scripts externes à appeler lors d'une erreur</translation>
+        <translation>Scripts externes à appeler lors d&apos;une erreur</translation>
     </message>
     <message>
         <source>Remove</source>
         <translation>Supprimer</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryStore</name>
+    <message>
+        <source>written by a newer version</source>
+        <translation>écrit par une version plus récente</translation>
+    </message>
+    <message>
+        <source>damaged, and it cannot be moved aside</source>
+        <translation>endommagé, et il ne peut pas être mis de côté</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>History</source>
+        <translation>Historique</translation>
+    </message>
+    <message>
+        <source>Server:</source>
+        <translation>Serveur :</translation>
+    </message>
+    <message>
+        <source>Category:</source>
+        <translation>Catégorie :</translation>
+    </message>
+    <message>
+        <source>Period:</source>
+        <translation>Période :</translation>
+    </message>
+    <message>
+        <source>Export CSV…</source>
+        <translation>Exporter en CSV…</translation>
+    </message>
+    <message>
+        <source>All servers</source>
+        <translation>Tous les serveurs</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>Tout</translation>
+    </message>
+    <message>
+        <source>Recorder</source>
+        <translation>Enregistreur</translation>
+    </message>
+    <message>
+        <source>Cameras</source>
+        <translation>Caméras</translation>
+    </message>
+    <message>
+        <source>Hardware</source>
+        <translation>Matériel</translation>
+    </message>
+    <message>
+        <source>Unreachable</source>
+        <translation>Injoignable</translation>
+    </message>
+    <message>
+        <source>Last hour</source>
+        <translation>Dernière heure</translation>
+    </message>
+    <message>
+        <source>Last day</source>
+        <translation>Dernier jour</translation>
+    </message>
+    <message>
+        <source>Last week</source>
+        <translation>Dernière semaine</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Heure</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>Serveur</translation>
+    </message>
+    <message>
+        <source>Category</source>
+        <translation>Catégorie</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Ligne</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>Événement</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Durée</translation>
+    </message>
+    <message>
+        <source>In alarm</source>
+        <translation>En alarme</translation>
+    </message>
+    <message>
+        <source>Cannot be watched: %1</source>
+        <translation>Ne peut pas être surveillé : %1</translation>
+    </message>
+    <message>
+        <source>Notifications ignored</source>
+        <translation>Notifications ignorées</translation>
+    </message>
+    <message>
+        <source>lasting, %1</source>
+        <translation>en cours, %1</translation>
+    </message>
+    <message>
+        <source>began</source>
+        <translation>début</translation>
+    </message>
+    <message>
+        <source>ended</source>
+        <translation>fin</translation>
+    </message>
+    <message>
+        <source>Export CSV</source>
+        <translation>Exporter en CSV</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>Fichiers CSV (*.csv)</translation>
+    </message>
+    <message>
+        <source>The history could not be written to %1: %2</source>
+        <translation>L&apos;historique n&apos;a pas pu être écrit dans %1 : %2</translation>
     </message>
 </context>
 <context>
@@ -75,17 +239,6 @@
     <message>
         <source>Minutes</source>
         <translation>Minutes</translation>
-    </message>
-</context>
-<context>
-    <name>ConfigManager</name>
-    <message>
-        <source>The password of this server is in the desktop keyring, which could not be read: %1</source>
-        <translation>Le mot de passe de ce serveur est dans le trousseau du bureau, qui n&apos;a pas pu être lu : %1</translation>
-    </message>
-    <message>
-        <source>it holds no password for it</source>
-        <translation>il n&apos;en contient aucun pour lui</translation>
     </message>
 </context>
 <context>
@@ -149,6 +302,10 @@
     <message>
         <source>Servers</source>
         <translation>Serveurs</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Historique</translation>
     </message>
 </context>
 <context>
@@ -244,7 +401,7 @@
     </message>
     <message>
         <source>License expiration date</source>
-        <translation>Date d'expiration de la licence</translation>
+        <translation>Date d&apos;expiration de la licence</translation>
     </message>
     <message>
         <source>Max metadata sources</source>
@@ -252,7 +409,7 @@
     </message>
     <message>
         <source>Max passive screens</source>
-        <translation>Nombre maximum d'écrans passifs</translation>
+        <translation>Nombre maximum d&apos;écrans passifs</translation>
     </message>
     <message>
         <source>Max video sources</source>
@@ -264,7 +421,7 @@
     </message>
     <message>
         <source>Upgrade expiration date</source>
-        <translation>Date d'expiration des mises à jour</translation>
+        <translation>Date d&apos;expiration des mises à jour</translation>
     </message>
     <message>
         <source>Version</source>
@@ -283,7 +440,7 @@
     </message>
     <message>
         <source>Error while parsing json response</source>
-        <translation>Erreur lors de l'analyse de la réponse json</translation>
+        <translation>Erreur lors de l&apos;analyse de la réponse json</translation>
     </message>
     <message>
         <source>The server asks for bcrypt cost %1, above the limit of %2</source>
@@ -291,10 +448,10 @@
     </message>
     <message>
         <source>The server did not answer in time</source>
-        <translation>Le serveur n'a pas répondu à temps</translation>
+        <translation>Le serveur n&apos;a pas répondu à temps</translation>
     </message>
     <message>
-        <source>The server's reply is too large</source>
+        <source>The server&apos;s reply is too large</source>
         <translation>La réponse du serveur est trop volumineuse</translation>
     </message>
 </context>

@@ -37,9 +37,10 @@ system information, warns through its tray icon and the desktop's
 notifications, lets the user silence one alarm category of one server for a
 while, and starts scripts when an alarm comes up.")
 # The libraries come from the binary; the linker does not see the plugins Qt loads at run time:
-# Wayland's platform (X11's is in libqt5gui5, which the binary links), the SVG image format, and the
-# Secret Service library QtKeychain loads for the desktop's keyring.
+# Wayland's platform (X11's is in libqt5gui5, which the binary links), the SVG image format, the
+# Secret Service library QtKeychain loads for the desktop's keyring, and Qt SQL's SQLite driver for the
+# alarm history.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5svg5, qtwayland5, libsecret-1-0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5svg5, qtwayland5, libsecret-1-0, libqt5sql5-sqlite")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

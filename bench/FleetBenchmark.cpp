@@ -7,6 +7,7 @@
 
 #include "app/config/ConfigManager.h"
 #include "app/config/Keyring.h"
+#include "history/AlarmHistory.h"
 #include "monitor/BcryptCache.h"
 #include "monitor/ServerManager.h"
 #include "notify/SysTray.h"
@@ -73,6 +74,9 @@ struct Case
         // Warm again, the passwords and hashes read from the desktop's keyring instead.
         KeyringStore
     } store = NoStore;
+    // A site-wide outage: every server in alarm at once, a burst of events for the history.
+    bool allInAlarm = false;
+    bool history = false; // the alarm history kept in a file of the case's own
 
     QString mode() const
     {
@@ -82,6 +86,8 @@ struct Case
             return QStringLiteral("warm start, keyring");
         if (store != NoStore)
             return store == ColdStore ? QStringLiteral("cold start, hashes kept") : QStringLiteral("warm start");
+        if (allInAlarm)
+            return history ? QStringLiteral("all in alarm, history") : QStringLiteral("all in alarm");
         const QString where = tray ? QStringLiteral("X11 + tray")
                                    : (x11 ? QStringLiteral("X11, no tray") : QStringLiteral("cache + worker"));
         return hidden ? where + QStringLiteral(", hidden") : where;
@@ -100,6 +106,10 @@ struct Case
             args << QStringLiteral("--tray");
         if (hidden)
             args << QStringLiteral("--hidden");
+        if (allInAlarm)
+            args << QStringLiteral("--all-in-alarm");
+        if (history)
+            args << QStringLiteral("--history");
         if (store == KeyringStore)
             args << QStringLiteral("--keyring");
         else if (store != NoStore)
@@ -216,14 +226,14 @@ QString password(int index)
     return QStringLiteral("pw-%1-%2").arg(index).arg(QRandomGenerator(quint32(index)).generate(), 0, 16);
 }
 
-// Every odd recorder is in alarm: one camera line and one hardware line.
-QJsonObject recorder(int index, int cost)
+// Every odd recorder is in alarm, or every one: one camera line and one hardware line.
+QJsonObject recorder(int index, int cost, bool allInAlarm)
 {
     QJsonObject entry{{QStringLiteral("login"), login(index)},
                       {QStringLiteral("password"), password(index)},
                       {QStringLiteral("salt"), bcryptSetting(cost, quint32(1000 + index))},
                       {QStringLiteral("dateSkewSeconds"), 0}};
-    if (index % 2 == 1) {
+    if (allInAlarm || index % 2 == 1) {
         const QJsonObject camera{{QStringLiteral("name"), QStringLiteral("Camera %1").arg(index)},
                                  {QStringLiteral("streamName"), QStringLiteral("main")},
                                  {QStringLiteral("error"), QStringLiteral("no signal")}};
@@ -245,11 +255,11 @@ QJsonObject recorder(int index, int cost)
 // The simulator hashes every password before it listens (taking the hashes of earlier cases from hashCache),
 // so that no hashing of its own runs while the monitor is measured.
 quint16 startSimulator(QProcess* simulator, const QString& program, const QString& scenarioPath,
-                       const QString& hashCache, int servers, int cost)
+                       const QString& hashCache, int servers, int cost, bool allInAlarm)
 {
     QJsonArray recorders;
     for (int i = 0; i < servers; ++i)
-        recorders.append(recorder(i, cost));
+        recorders.append(recorder(i, cost, allInAlarm));
     QFile scenario(scenarioPath);
     if (!scenario.open(QIODevice::WriteOnly))
         return 0;
@@ -437,7 +447,7 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
     QTemporaryDir workDir;
     QProcess simulator;
     const quint16 port = startSimulator(&simulator, simulatorProgram, workDir.filePath(QStringLiteral("scenario.json")),
-                                        hashCache, config.servers, config.cost);
+                                        hashCache, config.servers, config.cost, config.allInAlarm);
     if (port == 0) {
         std::fprintf(stderr, "quelvane-fleet-bench: the simulator did not start\n");
         return 1;
@@ -633,6 +643,11 @@ int runCase(const Case& config, const QString& simulatorProgram, const QString& 
             tray = new SysTray(&window);
             QObject::connect(alarms, &ServerAlarmsWidget::errorStateChanged, tray, &SysTray::setError);
         }
+        if (config.history) {
+            auto* history = new AlarmHistory(&window);
+            history->open(workDir.filePath(QStringLiteral("history.sqlite")));
+            history->follow(manager);
+        }
         before = memory();
         for (int i = 0; i < config.servers; ++i) {
             const bool inKeyring = config.store == Case::KeyringStore;
@@ -816,6 +831,21 @@ QStringList targets(const QList<QJsonObject>& results)
                      .arg(number(value(*tray, "cpuPerRoundMs"), 1), number(value(*noTray, "cpuPerRoundMs"), 1),
                           number(ratio, 2), verdict(ratio <= 1.1));
     }
+    // The burst of a site-wide outage (four events a server in its first round) written to the history.
+    for (int servers : {100, 500}) {
+        const QJsonObject* with = findResult(results, servers, 4, QStringLiteral("all in alarm, history"));
+        const QJsonObject* without = findResult(results, servers, 4, QStringLiteral("all in alarm"));
+        if (!with || !without)
+            continue;
+        const double stall = value(*with, "longestStallAfterSetUpMs");
+        const double ratio = value(*with, "cpuPerRoundMs") / value(*without, "cpuPerRoundMs");
+        lines << QStringLiteral("- %1 servers all in alarm, history kept: longest stall after set-up under 50 ms: %2 ms "
+                                "(%3 ms without the history), %4; CPU per round %5 ms against %6 ms, %7 x")
+                     .arg(servers)
+                     .arg(number(stall, 1), number(value(*without, "longestStallAfterSetUpMs"), 1),
+                          verdict(stall < 50), number(value(*with, "cpuPerRoundMs"), 1),
+                          number(value(*without, "cpuPerRoundMs"), 1), number(ratio, 2));
+    }
     for (int servers : {100, 500}) {
         const QJsonObject* cold = findResult(results, servers, 12, QStringLiteral("cold start, hashes kept"));
         const QJsonObject* warm = findResult(results, servers, 12, QStringLiteral("warm start"));
@@ -943,6 +973,12 @@ QList<Case> caseList(bool quick, bool baseline500, bool withX11)
         tray.hidden = true;
         cases.append(tray);
     }
+    // A site-wide outage: every server in alarm from the first round, with and without the history.
+    Case outage{sizes.last(), 4};
+    outage.allInAlarm = true;
+    cases.append(outage);
+    outage.history = true;
+    cases.append(outage);
     // One or two rounds are enough where each one costs seconds of bcrypt.
     cases.append(Case{10, 10, true, false, false, 2});
     cases.append(Case{100, 10, true, false, false, 2});
@@ -1097,6 +1133,8 @@ int main(int argc, char** argv)
         {QStringLiteral("warm"), QStringLiteral("The monitor's hashes are read from the file a --store case left.")},
         {QStringLiteral("keyring"),
          QStringLiteral("The passwords and the hashes a --store case left are read from the desktop's keyring.")},
+        {QStringLiteral("all-in-alarm"), QStringLiteral("Every recorder is in alarm.")},
+        {QStringLiteral("history"), QStringLiteral("The alarm history is kept in a file of the case's own.")},
         {QStringLiteral("trace-stalls"), QStringLiteral("Print every stall longer than ms."), QStringLiteral("ms"),
          QStringLiteral("0")},
     };
@@ -1117,6 +1155,8 @@ int main(int argc, char** argv)
     config.tray = parser.isSet(QStringLiteral("tray"));
     config.hidden = parser.isSet(QStringLiteral("hidden"));
     config.traceStallsMs = parser.value(QStringLiteral("trace-stalls")).toInt();
+    config.allInAlarm = parser.isSet(QStringLiteral("all-in-alarm"));
+    config.history = parser.isSet(QStringLiteral("history"));
     if (parser.isSet(QStringLiteral("store")))
         config.store = Case::ColdStore;
     if (parser.isSet(QStringLiteral("warm")))

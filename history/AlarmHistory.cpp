@@ -74,6 +74,8 @@ void AlarmHistory::open(const QString& path)
 {
     if (store.open(path)) {
         store.prune(ms(now().addDays(-keptDays)), maxBytes);
+        lastRunTimes = store.serverTimes();
+        lastRunLasting = store.lasting();
         for (Watched& each : watched)
             takeIn(each);
         store.flush();
@@ -135,7 +137,7 @@ void AlarmHistory::removeServer(const std::shared_ptr<Server>& server)
 
 void AlarmHistory::takeIn(Watched& server)
 {
-    const HistoryStore::ServerTimes times = store.serverTimes(server.account);
+    const HistoryStore::ServerTimes times = lastRunTimes.take(server.account);
     if (!times.found) {
         store.queue(QStringLiteral("INSERT OR IGNORE INTO servers (account, name) VALUES (?, ?)"),
                     {server.account, server.name});
@@ -147,7 +149,7 @@ void AlarmHistory::takeIn(Watched& server)
             server.lastPoll = QDateTime::fromMSecsSinceEpoch(times.lastPoll);
     }
     server.inFile = true;
-    for (const HistoryEvent& stored : store.lasting(server.account)) {
+    for (const HistoryEvent& stored : lastRunLasting.take(server.account)) {
         const QString k = key(stored.kind, stored.category, stored.line);
         const auto mine = server.lasting.find(k);
         // What lines and silences last before the program stopped it saw with its last good poll; whether
@@ -191,9 +193,23 @@ void AlarmHistory::observe(Server* server)
     w.account = account;
     w.name = server->name;
 
-    observeSilences(w, *server, t);
+    const QDateTime silenceFields[] = {server->ignoreUntil, server->recorderIgnoreUntil, server->camerasIgnoreUntil,
+                                       server->hardwareIgnoreUntil};
+    if (!std::equal(std::begin(silenceFields), std::end(silenceFields), std::begin(w.silenceFields)) ||
+        (w.silenceDue.isValid() && w.silenceDue <= t)) {
+        std::copy(std::begin(silenceFields), std::end(silenceFields), std::begin(w.silenceFields));
+        observeSilences(w, *server, t);
+    }
 
-    if (server->polling && server->initialized && server->alarmsError.isEmpty()) {
+    const bool good = server->polling && server->initialized && server->alarmsError.isEmpty();
+    const bool repeated = good && w.reported && !w.gap && server->recorderErrors == w.seen[0] &&
+                          server->camerasErrors == w.seen[1] && server->hardwareErrors == w.seen[2];
+    if (repeated) {
+        w.lastGood = t;
+    } else if (good) {
+        w.seen[0] = server->recorderErrors;
+        w.seen[1] = server->camerasErrors;
+        w.seen[2] = server->hardwareErrors;
         const std::pair<const QString&, const QStringList&> categories[] = {
             {recorder, server->recorderErrors}, {cameras, server->camerasErrors}, {hardware, server->hardwareErrors}};
         QSet<QString> present;
@@ -230,7 +246,7 @@ void AlarmHistory::observe(Server* server)
     if (server->initialized)
         w.lastPoll = t;
 
-    const QString unreachable = key(HistoryEvent::Unreachable, QString(), QString());
+    static const QString unreachable = key(HistoryEvent::Unreachable, QString(), QString());
     if (!server->unreachable.isEmpty()) {
         if (!w.lasting.contains(unreachable))
             begin(w, HistoryEvent::Unreachable, QString(), QString(), server->unreachable, t);
@@ -248,8 +264,11 @@ void AlarmHistory::observeSilences(Watched& w, const Server& server, const QDate
                                                               {recorder, server.recorderIgnoreUntil},
                                                               {cameras, server.camerasIgnoreUntil},
                                                               {hardware, server.hardwareIgnoreUntil}};
+    w.silenceDue = QDateTime();
     for (const auto& silence : silences) {
         const QDateTime until = silence.second.isValid() && silence.second > at ? silence.second : QDateTime();
+        if (until.isValid() && (!w.silenceDue.isValid() || until < w.silenceDue))
+            w.silenceDue = until;
         const QString k = key(HistoryEvent::Silence, silence.first, QString());
         const auto lasting = w.lasting.constFind(k);
         if (lasting != w.lasting.constEnd()) {
@@ -360,6 +379,8 @@ void AlarmHistory::flush()
     bool reopened = false;
     if (!store.flush(&reopened) && reopened) {
         // A damaged file was set aside: the new one takes what lasts now.
+        lastRunTimes.clear();
+        lastRunLasting.clear();
         for (Watched& w : watched)
             takeIn(w);
         store.flush();

@@ -86,6 +86,10 @@ private:
         bool reported = false;
         bool inFile = false;
         bool timesDirty = false;
+        // What the last report and silences said, so that a report repeating them costs a comparison.
+        QStringList seen[3];
+        QDateTime silenceFields[4];
+        QDateTime silenceDue;
     };
 
     static QString key(HistoryEvent::Kind kind, const QString& category, const QString& line);
@@ -105,6 +109,9 @@ private:
     std::function<QDateTime()> clock;
     HistoryStore store;
     QHash<const Server*, Watched> watched;
+    // What the file held at open for servers not taken in yet.
+    QHash<QString, HistoryStore::ServerTimes> lastRunTimes;
+    QHash<QString, QVector<HistoryEvent>> lastRunLasting;
     QTimer flushTimer;
     QTimer heartbeatTimer;
     QTimer pruneTimer;

@@ -215,41 +215,35 @@ bool HistoryStore::flush(bool* reopened)
     return false;
 }
 
-HistoryStore::ServerTimes HistoryStore::serverTimes(const QString& account)
+QHash<QString, HistoryStore::ServerTimes> HistoryStore::serverTimes()
 {
-    ServerTimes times;
-    if (!opened)
-        return times;
+    QHash<QString, ServerTimes> times;
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral("SELECT lastGood, lastPoll FROM servers WHERE account = ?"));
-    query.addBindValue(account);
-    if (query.exec() && query.next()) {
-        times.found = true;
-        times.lastGood = query.value(0).toLongLong();
-        times.lastPoll = query.value(1).toLongLong();
-    }
+    query.setForwardOnly(true);
+    if (!opened || !query.exec(QStringLiteral("SELECT account, lastGood, lastPoll FROM servers")))
+        return times;
+    while (query.next())
+        times.insert(query.value(0).toString(), {true, query.value(1).toLongLong(), query.value(2).toLongLong()});
     return times;
 }
 
-QVector<HistoryEvent> HistoryStore::lasting(const QString& account)
+QHash<QString, QVector<HistoryEvent>> HistoryStore::lasting()
 {
-    QVector<HistoryEvent> found;
-    if (!opened)
-        return found;
+    QHash<QString, QVector<HistoryEvent>> found;
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral("SELECT kind, category, line, detail, began FROM events "
-                                 "WHERE server = ? AND ended IS NULL"));
-    query.addBindValue(account);
-    if (!query.exec())
+    query.setForwardOnly(true);
+    if (!opened || !query.exec(QStringLiteral("SELECT server, kind, category, line, detail, began FROM events "
+                                              "WHERE ended IS NULL")))
         return found;
     while (query.next()) {
         HistoryEvent event;
-        event.kind = HistoryEvent::Kind(query.value(0).toInt());
-        event.category = query.value(1).toString();
-        event.line = query.value(2).toString();
-        event.detail = query.value(3).toString();
-        event.began = fromMs(query.value(4));
-        found.append(event);
+        event.server = query.value(0).toString();
+        event.kind = HistoryEvent::Kind(query.value(1).toInt());
+        event.category = query.value(2).toString();
+        event.line = query.value(3).toString();
+        event.detail = query.value(4).toString();
+        event.began = fromMs(query.value(5));
+        found[event.server].append(event);
     }
     return found;
 }

@@ -43,8 +43,10 @@ public:
         qint64 lastGood = 0;
         qint64 lastPoll = 0;
     };
-    ServerTimes serverTimes(const QString& account);
-    QVector<HistoryEvent> lasting(const QString& account);
+    // Read once at start for every server: when each was last seen, and what lasted when the file was
+    // last written, by account (HistoryEvent::server).
+    QHash<QString, ServerTimes> serverTimes();
+    QHash<QString, QVector<HistoryEvent>> lasting();
     // Events of the period (ended after from, or lasting), newest first.
     QVector<HistoryEvent> events(qint64 from);
 

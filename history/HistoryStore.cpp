@@ -23,6 +23,21 @@ QDateTime fromMs(const QVariant& value)
     return value.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(value.toLongLong());
 }
 
+// One event from the columns server (or its name), kind, category, line, detail, began, ended, rowid.
+HistoryEvent eventAt(const QSqlQuery& query)
+{
+    HistoryEvent event;
+    event.server = query.value(0).toString();
+    event.kind = HistoryEvent::Kind(query.value(1).toInt());
+    event.category = query.value(2).toString();
+    event.line = query.value(3).toString();
+    event.detail = query.value(4).toString();
+    event.began = fromMs(query.value(5));
+    event.ended = fromMs(query.value(6));
+    event.id = query.value(7).toLongLong();
+    return event;
+}
+
 } // namespace
 
 HistoryStore::HistoryStore()
@@ -232,17 +247,11 @@ QHash<QString, QVector<HistoryEvent>> HistoryStore::lasting()
     QHash<QString, QVector<HistoryEvent>> found;
     QSqlQuery query(QSqlDatabase::database(connection, false));
     query.setForwardOnly(true);
-    if (!opened || !query.exec(QStringLiteral("SELECT server, kind, category, line, detail, began FROM events "
-                                              "WHERE ended IS NULL")))
+    if (!opened || !query.exec(QStringLiteral("SELECT server, kind, category, line, detail, began, ended, rowid "
+                                              "FROM events WHERE ended IS NULL")))
         return found;
     while (query.next()) {
-        HistoryEvent event;
-        event.server = query.value(0).toString();
-        event.kind = HistoryEvent::Kind(query.value(1).toInt());
-        event.category = query.value(2).toString();
-        event.line = query.value(3).toString();
-        event.detail = query.value(4).toString();
-        event.began = fromMs(query.value(5));
+        const HistoryEvent event = eventAt(query);
         found[event.server].append(event);
     }
     return found;
@@ -255,22 +264,14 @@ QVector<HistoryEvent> HistoryStore::events(qint64 from)
         return found;
     QSqlQuery query(QSqlDatabase::database(connection, false));
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT e.rowid, COALESCE(s.name, e.server), e.kind, e.category, e.line, e.detail, "
-                                 "e.began, e.ended FROM events e LEFT JOIN servers s ON s.account = e.server "
+    query.prepare(QStringLiteral("SELECT COALESCE(s.name, e.server), e.kind, e.category, e.line, e.detail, e.began, "
+                                 "e.ended, e.rowid FROM events e LEFT JOIN servers s ON s.account = e.server "
                                  "WHERE e.ended IS NULL OR e.ended >= ? ORDER BY e.began DESC"));
     query.addBindValue(from);
     if (!query.exec())
         return found;
     while (query.next()) {
-        HistoryEvent event;
-        event.id = query.value(0).toLongLong();
-        event.server = query.value(1).toString();
-        event.kind = HistoryEvent::Kind(query.value(2).toInt());
-        event.category = query.value(3).toString();
-        event.line = query.value(4).toString();
-        event.detail = query.value(5).toString();
-        event.began = fromMs(query.value(6));
-        event.ended = fromMs(query.value(7));
+        const HistoryEvent event = eventAt(query);
         found.append(event);
     }
     return found;

@@ -41,11 +41,13 @@ class TestHistory : public QObject
 
     QTemporaryDir dir;
     QDateTime clock = origin;
+    qint64 maxBytes = AlarmHistory::defaultMaxBytes;
 
     std::unique_ptr<AlarmHistory> start(const QString& path, const std::shared_ptr<Server>& server)
     {
         auto history = std::make_unique<AlarmHistory>();
         history->setClock([this] { return clock; });
+        history->setMaxBytes(maxBytes);
         history->open(path);
         history->addServer(server);
         return history;
@@ -62,6 +64,10 @@ class TestHistory : public QObject
             server->ignoreUntil = server->recorderIgnoreUntil = server->camerasIgnoreUntil =
                 server->hardwareIgnoreUntil = QDateTime();
             history = start(path, server);
+            return;
+        }
+        if (words[0] == "limit") {
+            maxBytes = words[1].toLongLong();
             return;
         }
         if (words[0] == "rename") {
@@ -112,6 +118,7 @@ private slots:
         QFETCH(QStringList, since);
         const QString path = dir.filePath(QString("%1/history.sqlite").arg(QTest::currentDataTag()));
         clock = origin;
+        maxBytes = AlarmHistory::defaultMaxBytes;
         auto server = std::make_shared<Server>("Hall", "127.0.0.1", 80, "hall", "pw");
         server->polling = server->initialized = true;
         auto history = start(path, server);

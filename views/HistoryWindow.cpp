@@ -55,8 +55,9 @@ HistoryWindow::HistoryWindow(AlarmHistory* history, QWidget* parent)
     ui->eventsView->horizontalHeader()->setStretchLastSection(true);
     ui->eventsView->verticalHeader()->setVisible(false);
     ui->summaryView->verticalHeader()->setVisible(false);
-    ui->splitter->setStretchFactor(0, 3);
+    ui->splitter->setStretchFactor(0, 2);
     ui->splitter->setStretchFactor(1, 1);
+    ui->splitter->setSizes({620, 360});
     for (QComboBox* filter : {ui->serverFilter, ui->categoryFilter, ui->periodFilter})
         connect(filter, qOverload<int>(&QComboBox::activated), this, &HistoryWindow::reload);
     connect(ui->exportButton, &QPushButton::clicked, this, &HistoryWindow::chooseExportFile);

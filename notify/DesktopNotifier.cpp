@@ -111,15 +111,37 @@ void DesktopNotifier::close()
     QDBusConnection::sessionBus().asyncCall(call);
 }
 
+void DesktopNotifier::askCapabilities()
+{
+    sending = true;
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notificationCall(QStringLiteral("GetCapabilities"))), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, asked = owner](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        sending = false;
+        const QDBusPendingReply<QStringList> capabilities = *call;
+        askedOwner = asked;
+        markup = !capabilities.isError() && capabilities.value().contains(QStringLiteral("body-markup"));
+        // Asked on the way to a notification: it goes now, unless it was withdrawn meanwhile.
+        showAgain = !closeWhenSent;
+        sendPending();
+    });
+}
+
 void DesktopNotifier::send()
 {
+    if (!owner.isEmpty() && askedOwner != owner) {
+        askCapabilities();
+        return;
+    }
     // Hints with the types the protocol gives them: urgency is a byte, the entry a string.
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(2))},
                             {QStringLiteral("desktop-entry"), desktopEntry}};
     QDBusMessage call = notificationCall(QStringLiteral("Notify"));
     // Replacing the one shown, never adding one; no time limit, since it is withdrawn when the alarms end.
-    call << QStringLiteral("Quelvane Monitor") << currentId() << desktopEntry << title << message
-         << QStringList{QStringLiteral("default"), title} << hints << qint32(0);
+    call << QStringLiteral("Quelvane Monitor") << currentId() << desktopEntry << title
+         << (markup ? message.toHtmlEscaped() : message) << QStringList{QStringLiteral("default"), title} << hints
+         << qint32(0);
     sending = true;
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, &DesktopNotifier::onSent);
@@ -136,6 +158,11 @@ void DesktopNotifier::onSent(QDBusPendingCallWatcher* call)
     shownBy = reply.reply().service();
     if (owner.isEmpty() && shownId != 0)
         owner = shownBy;
+    sendPending();
+}
+
+void DesktopNotifier::sendPending()
+{
     if (closeWhenSent) {
         closeWhenSent = false;
         close();

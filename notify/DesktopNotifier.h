@@ -40,7 +40,11 @@ private slots:
 private:
     void onOwnerChanged(const QString& newOwner);
     void send();
+    // Whether the server reads the body as markup: a server name with "&" or "<" must then be escaped.
+    void askCapabilities();
     void onSent(QDBusPendingCallWatcher* call);
+    // What was asked while a call was on its way, now that it has come back.
+    void sendPending();
     // The id of the notification shown, when the current server gave it; 0 otherwise.
     uint currentId() const;
 
@@ -49,6 +53,9 @@ private:
     // The unique bus name of the notification server now, empty when none runs.
     QString owner;
     bool activatable = false;
+    // The server whose capabilities are known, and whether it takes markup.
+    QString askedOwner;
+    bool markup = false;
     uint shownId = 0;
     // Who gave shownId.
     QString shownBy;

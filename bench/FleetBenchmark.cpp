@@ -426,7 +426,7 @@ bool fillKeyring(const QString& hashStore, const Case& config, quint16 port)
         const QString hash = stored.value(QString::fromLatin1(BcryptCache::storeKey(password(i).toUtf8(), setting)));
         const Server server(login(i), QStringLiteral("127.0.0.1"), port, login(i), password(i));
         const QJsonObject secret{{QStringLiteral("password"), password(i)}, {QStringLiteral("hash"), hash}};
-        Keyring::instance()->write(ConfigManager::accountKey(server),
+        Keyring::instance()->write(server.account(),
                                    QString::fromUtf8(QJsonDocument(secret).toJson(QJsonDocument::Compact)),
                                    [&](const QString& error) {
                                        failed = failed || !error.isEmpty() || hash.isEmpty();

@@ -99,11 +99,6 @@ void AlarmHistory::follow(ServerManager* manager)
         addServer(server);
 }
 
-QString AlarmHistory::accountOf(const Server& server)
-{
-    return QStringLiteral("%1@%2:%3").arg(server.login, server.host).arg(server.port);
-}
-
 QString AlarmHistory::key(HistoryEvent::Kind kind, const QString& category, const QString& line)
 {
     return QString::number(kind) + QLatin1Char('\n') + category + QLatin1Char('\n') + line;
@@ -114,7 +109,7 @@ void AlarmHistory::addServer(const std::shared_ptr<Server>& server)
     if (watched.contains(server.get()))
         return;
     Watched& added = watched[server.get()];
-    added.account = accountOf(*server);
+    added.account = server->account();
     added.name = server->name;
     if (store.isOpen()) {
         takeIn(added);
@@ -164,10 +159,7 @@ void AlarmHistory::takeIn(Watched& server)
             server.lasting.insert(k, lasting);
         } else {
             // Ended while nobody watched, or a silence, which lives only as long as the program.
-            store.queue(QStringLiteral("UPDATE events SET ended = ? WHERE server = ? AND kind = ? AND category = ? "
-                                       "AND line = ? AND began = ?"),
-                        {ms(qMax(lastSeen, stored.began)), server.account, int(stored.kind), stored.category,
-                         stored.line, ms(stored.began)});
+            queueEnd(server.account, stored.kind, stored.category, stored.line, stored.began, lastSeen);
         }
     }
     for (const Lasting& lasting : qAsConst(server.lasting))
@@ -182,7 +174,7 @@ void AlarmHistory::observe(Server* server)
     Watched& w = *it;
     const QDateTime t = now();
     // Renamed or edited, the server keeps its history.
-    const QString account = accountOf(*server);
+    const QString account = server->account();
     if (w.inFile && (account != w.account || server->name != w.name)) {
         store.queue(QStringLiteral("UPDATE OR IGNORE servers SET account = ?, name = ? WHERE account = ?"),
                     {account, server->name, w.account});
@@ -198,7 +190,7 @@ void AlarmHistory::observe(Server* server)
     if (!std::equal(std::begin(silenceFields), std::end(silenceFields), std::begin(w.silenceFields)) ||
         (w.silenceDue.isValid() && w.silenceDue <= t)) {
         std::copy(std::begin(silenceFields), std::end(silenceFields), std::begin(w.silenceFields));
-        observeSilences(w, *server, t);
+        observeSilences(w, t);
     }
 
     const bool good = server->polling && server->initialized && server->alarmsError.isEmpty();
@@ -258,18 +250,18 @@ void AlarmHistory::observe(Server* server)
     }
 }
 
-void AlarmHistory::observeSilences(Watched& w, const Server& server, const QDateTime& at)
+void AlarmHistory::observeSilences(Watched& w, const QDateTime& at)
 {
-    const std::pair<QString, const QDateTime&> silences[] = {{QString(), server.ignoreUntil},
-                                                              {recorder, server.recorderIgnoreUntil},
-                                                              {cameras, server.camerasIgnoreUntil},
-                                                              {hardware, server.hardwareIgnoreUntil}};
+    // In the order of silenceFields: the whole server, then each category.
+    const QString categories[] = {QString(), recorder, cameras, hardware};
     w.silenceDue = QDateTime();
-    for (const auto& silence : silences) {
-        const QDateTime until = silence.second.isValid() && silence.second > at ? silence.second : QDateTime();
+    for (int i = 0; i < 4; ++i) {
+        const QDateTime& field = w.silenceFields[i];
+        const QString& category = categories[i];
+        const QDateTime until = field.isValid() && field > at ? field : QDateTime();
         if (until.isValid() && (!w.silenceDue.isValid() || until < w.silenceDue))
             w.silenceDue = until;
-        const QString k = key(HistoryEvent::Silence, silence.first, QString());
+        const QString k = key(HistoryEvent::Silence, category, QString());
         const auto lasting = w.lasting.constFind(k);
         if (lasting != w.lasting.constEnd()) {
             const QDateTime planned = QDateTime::fromString(lasting->detail, Qt::ISODateWithMs);
@@ -279,7 +271,7 @@ void AlarmHistory::observeSilences(Watched& w, const Server& server, const QDate
             end(w, k, planned.isValid() && planned < at ? planned : at);
         }
         if (until.isValid())
-            begin(w, HistoryEvent::Silence, silence.first, QString(), until.toString(Qt::ISODateWithMs), at);
+            begin(w, HistoryEvent::Silence, category, QString(), until.toString(Qt::ISODateWithMs), at);
     }
 }
 
@@ -304,14 +296,21 @@ void AlarmHistory::insert(const Watched& w, const Lasting& lasting)
 void AlarmHistory::end(Watched& w, const QString& k, const QDateTime& at)
 {
     const Lasting lasting = w.lasting.take(k);
-    const QDateTime ended = qMax(lasting.lastRunEnd.isValid() ? lasting.lastRunEnd : at, lasting.began);
     if (!w.inFile)
         return;
-    store.queue(QStringLiteral("UPDATE events SET ended = ? WHERE server = ? AND kind = ? AND category = ? AND "
-                               "line = ? AND began = ?"),
-                {ms(ended), w.account, int(lasting.kind), lasting.category, lasting.line, ms(lasting.began)});
+    queueEnd(w.account, lasting.kind, lasting.category, lasting.line, lasting.began,
+             lasting.lastRunEnd.isValid() ? lasting.lastRunEnd : at);
     w.timesDirty = true;
     scheduleFlush();
+}
+
+void AlarmHistory::queueEnd(const QString& account, HistoryEvent::Kind kind, const QString& category,
+                            const QString& line, const QDateTime& began, const QDateTime& ended)
+{
+    // Never before it began: a clock set back, or a server last seen before the stretch was stored.
+    store.queue(QStringLiteral("UPDATE events SET ended = ? WHERE server = ? AND kind = ? AND category = ? AND "
+                               "line = ? AND began = ?"),
+                {ms(qMax(ended, began)), account, int(kind), category, line, ms(began)});
 }
 
 void AlarmHistory::endAll(Watched& w)

@@ -93,16 +93,18 @@ private:
     };
 
     static QString key(HistoryEvent::Kind kind, const QString& category, const QString& line);
-    static QString accountOf(const Server& server);
     void observe(Server* server);
     void takeIn(Watched& watched);
-    void observeSilences(Watched& watched, const Server& server, const QDateTime& at);
+    // The silences of watched.silenceFields as of at.
+    void observeSilences(Watched& watched, const QDateTime& at);
     void begin(Watched& watched, HistoryEvent::Kind kind, const QString& category, const QString& line,
                const QString& detail, const QDateTime& at);
     void end(Watched& watched, const QString& key, const QDateTime& at);
     // Ends all that lasts as of when the server was last watched: it no longer is.
     void endAll(Watched& watched);
     void insert(const Watched& watched, const Lasting& lasting);
+    void queueEnd(const QString& account, HistoryEvent::Kind kind, const QString& category, const QString& line,
+                  const QDateTime& began, const QDateTime& ended);
     void scheduleFlush();
     void heartbeat();
 

@@ -5,6 +5,11 @@ Server::Server(const QString& name, const QString& host, int port, const QString
 {
 }
 
+QString Server::account() const
+{
+    return QStringLiteral("%1@%2:%3").arg(login, host).arg(port);
+}
+
 void Server::clearAlarms()
 {
     recorderErrors.clear();

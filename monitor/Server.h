@@ -72,6 +72,8 @@ public:
     // A run of refused polls authenticates again once; a good health report ends the run.
     bool reauthenticated = false;
 
+    // "login@host:port": what identifies the server whatever its name.
+    QString account() const;
     void clearAlarms();
     bool recorderOk() const;
     bool camerasOk() const;

@@ -40,7 +40,7 @@ ConfigManager::ConfigManager()
         kept.remove(server.get());
         QString key = keys.take(server.get());
         if (key.isEmpty() && server->passwordElsewhere)
-            key = accountKey(*server);
+            key = server->account();
         if (!key.isEmpty())
             removedKeys << key;
         if (!lastWriteFailed)
@@ -53,16 +53,11 @@ ConfigManager::ConfigManager()
     });
 }
 
-QString ConfigManager::accountKey(const Server& server)
-{
-    return QStringLiteral("%1@%2:%3").arg(server.login, server.host).arg(server.port);
-}
-
 QString ConfigManager::keyringKey(const Server& server)
 {
     QString& key = keys[&server];
     if (key.isEmpty()) {
-        const QString account = accountKey(server);
+        const QString account = server.account();
         QString candidate = account;
         for (int n = 2; std::find(keys.cbegin(), keys.cend(), candidate) != keys.cend(); ++n)
             candidate = QStringLiteral("%1 (%2)").arg(account).arg(n);

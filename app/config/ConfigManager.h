@@ -45,8 +45,6 @@ public:
     // then, so that renaming, moving or editing the server keeps it, and two entries of one account
     // never share one.
     QString keyringKey(const Server& server);
-    // The name a server's secret gets when no other server of the list holds it.
-    static QString accountKey(const Server& server);
 
 private:
     // What the keyring is known to hold for a server: the key, the password and the hash.
